@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the project needs, only those that are missing.
+set -euo pipefail
+packages=(
+  g++ cmake ninja-build ccache pkg-config
+  qt6-base-dev qt6-base-dev-tools libgl1-mesa-dev fonts-dejavu-core
+  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  socat lrzsz mbpoll libmodbus-dev
+  clang libclang-rt-14-dev
+  xvfb xauth
+)
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  SUDO=""
+  [ "$(id -u)" -ne 0 ] && SUDO=sudo
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

@@ -1,0 +1,13 @@
+// Code page 1251 <-> UTF-8, our own table.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// UTF-8 text to 1251 bytes; a character that 1251 cannot hold (or an invalid
+// UTF-8 sequence) becomes '?'.
+std::string Utf8ToCp1251(const std::string& utf8);
+// 1251 bytes to UTF-8; every byte maps to a character (0x98 to U+FFFD).
+std::string Cp1251ToUtf8(const std::string& cp1251);
+// Number of characters (code points) of a UTF-8 text.
+std::size_t Utf8Length(const std::string& utf8);
