@@ -1,0 +1,44 @@
+// Base of the worker threads (polling, line scan, batch operations, firmware
+// upload): a QThread with the host it works for, a stop request that also
+// wakes its pauses, and free-on-end.
+#pragma once
+
+#include <QMutex>
+#include <QThread>
+#include <QWaitCondition>
+#include <atomic>
+
+#include "OperationHost.h"
+
+class TWorkerThread : public QThread {
+  Q_OBJECT
+ public:
+  explicit TWorkerThread(IOperationHost* form, QObject* parent = nullptr);
+  ~TWorkerThread() override;
+
+  IOperationHost* FForm;
+
+  // Asks the thread to stop; it finishes the step in work. Safe from any thread.
+  void Terminate();
+  bool Terminated() const { return FTerminated.load(); }
+
+  // Free-on-end: the object deletes itself (deleteLater on its owner's thread)
+  // once it has finished. Must be set before the thread ends.
+  void SetFreeOnTerminate(bool value) { FFreeOnTerminate.store(value); }
+  bool FreeOnTerminate() const { return FFreeOnTerminate.load(); }
+
+ protected:
+  // The run body. An exception that escapes it ends the thread quietly.
+  virtual void Execute() = 0;
+  // Sleeps ms milliseconds, or less when a stop is requested; returns false
+  // when the stop was requested.
+  bool Pause(int ms);
+
+ private:
+  void run() final;
+
+  std::atomic<bool> FTerminated{false};
+  std::atomic<bool> FFreeOnTerminate{false};
+  QMutex FPauseMutex;
+  QWaitCondition FPauseWake;
+};
