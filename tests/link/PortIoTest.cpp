@@ -2,6 +2,7 @@
 // between writes, the write trace and a line that disappears.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
 
@@ -241,4 +242,50 @@ TEST(ComPortClosed, TransfersOnAClosedPortFail) {
   std::string text;
   EXPECT_EQ(port.ReceiveText(text, 0), 0);
   port.PurgeBuffers(true, true);  // nothing to discard
+}
+
+TEST_F(PortIo, OutputHeldByXoffEndsAtTheWriteLimit) {
+  port.FlowControl().SetFlowControl(fcSoftware);
+  port.Timeouts().SetWriteTotalMultiplier(0);
+  port.Timeouts().SetWriteTotalConstant(200);
+  pty.Write({19});  // XOFF from the other side
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  const std::uint8_t bytes[3] = {1, 2, 3};
+  const auto start = Clock::now();
+  EXPECT_EQ(port.SendBytes(bytes, 3), 0);
+  const auto ms = MsSince(start);
+  EXPECT_GE(ms, 190);
+  EXPECT_LT(ms, 1500);
+  pty.Write({17});  // XON
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  EXPECT_EQ(port.SendBytes(bytes, 3), 3);
+  EXPECT_EQ(pty.Read(3), Bytes(bytes, bytes + 3));
+}
+
+TEST_F(PortIo, CheckedParityStillDeliversFfBytesOnce) {
+  // With replacement the driver escapes a real FF as FF FF; the port undoes it.
+  port.Parity().SetCheck(true);
+  port.Parity().SetReplace(true);
+  port.Parity().SetReplaceChar('?');
+  SetReadLimits(50, 0, 500);
+  pty.Write({0x10, 0xFF, 0x00, 0xFF, 0xFF});
+  std::uint8_t in[5] = {};
+  EXPECT_EQ(port.ReceiveBytes(in, 5), 5);
+  EXPECT_EQ(Bytes(in, in + 5), (Bytes{0x10, 0xFF, 0x00, 0xFF, 0xFF}));
+}
+
+TEST_F(PortIo, TraceCanBeReadFromAnotherThreadWhileSending) {
+  port.SetWriteTraceEnabled(true);
+  std::atomic<bool> done{false};
+  std::size_t seen = 0;
+  std::thread watcher([&] {
+    while (!done) seen = std::max(seen, port.WriteTrace().size());
+  });
+  const std::uint8_t byte = 0x33;
+  for (int i = 0; i < 50; ++i) port.SendBytes(&byte, 1);
+  done = true;
+  watcher.join();
+  EXPECT_EQ(port.WriteTrace().size(), 50u);
+  EXPECT_LE(seen, 50u);
+  EXPECT_EQ(pty.Read(50).size(), 50u);
 }
