@@ -105,13 +105,24 @@ std::string SimHex(const std::vector<std::uint8_t>& bytes) {
   return s;
 }
 
+// Bytes received since the last frame ended, with the reads they came in.
 struct TVirtualLine::TPending {
+  struct TRead {
+    std::size_t Offset;
+    TClock::time_point Time;
+    TSimParity Parity;
+  };
   TBytes Bytes;
-  TClock::time_point First, Last;
-  TSimParity FirstParity = TSimParity::NoneOrEven, RestParity = TSimParity::NoneOrEven;
-  double GapMs = 0;
-  int Reads = 0;
+  std::vector<TRead> Reads;
+  TClock::time_point Last;
   std::size_t Dropped = 0;  // bytes beyond kMaxFrame
+  bool Empty() const { return Bytes.empty() && !Dropped; }
+  // When the frame ends by silence: a lone first byte (an address byte whose
+  // sender is slow with the rest) waits longer.
+  TClock::time_point Due(int silenceMs) const {
+    if (Bytes.size() == 1 && !Dropped) return Reads[0].Time + kLoneAddressWait;
+    return Last + milliseconds(silenceMs);
+  }
 };
 
 class TVirtualLine::TUpload {
@@ -371,12 +382,7 @@ void TVirtualLine::Run() {
       if (FUpload) deadline = std::min(deadline, FUpload->Receiver.NextDeadline());
       silenceMs = FSilenceMs;
     }
-    const TPending& p = *FPending;
-    if (!p.Bytes.empty() || p.Dropped) {
-      const bool loneAddress = p.Bytes.size() == 1 && p.FirstParity == TSimParity::Mark;
-      deadline = std::min(
-          deadline, loneAddress ? p.First + kLoneAddressWait : p.Last + milliseconds(silenceMs));
-    }
+    if (!FPending->Empty()) deadline = std::min(deadline, FPending->Due(silenceMs));
     const auto now = TClock::now();
     int timeout = 0;
     if (deadline > now) {
@@ -418,51 +424,60 @@ void TVirtualLine::Run() {
 void TVirtualLine::OnBytes(const std::uint8_t* data, std::size_t count, TSimParity parity,
                            TClock::time_point now) {
   TPending& p = *FPending;
-  if (p.Bytes.empty() && !p.Dropped) {
-    p.First = now;
-    p.FirstParity = p.RestParity = parity;
-    p.GapMs = 0;
-    p.Reads = 0;
-  } else {
-    if (p.Reads == 1 && p.Bytes.size() == 1) {
-      p.GapMs = std::chrono::duration<double, std::milli>(now - p.First).count();
-    }
-    p.RestParity = parity;
-  }
-  ++p.Reads;
   p.Last = now;
   const std::size_t room = kMaxFrame - std::min(kMaxFrame, p.Bytes.size());
   const std::size_t take = p.Dropped ? 0 : std::min(room, count);
+  if (take > 0) p.Reads.push_back({p.Bytes.size(), now, parity});
   p.Bytes.insert(p.Bytes.end(), data, data + take);
   p.Dropped += count - take;
-  if (!p.Dropped && PendingComplete()) FinishFrame(now);
+  if (!p.Dropped && CompleteFrom() >= 0) FinishFrame(now);
 }
 
-bool TVirtualLine::PendingComplete() const {
+// The offset from which the pending bytes form a whole frame of either
+// protocol, or -1. Stray bytes before a frame do not spoil it (a device in
+// nine-bit mode resynchronises at the address byte); the longest frame wins.
+int TVirtualLine::CompleteFrom() const {
   const TBytes& b = FPending->Bytes;
-  return NativeFrameComplete(b.data(), b.size()) || ModbusFrameComplete(b.data(), b.size());
+  constexpr std::size_t kLongestFrame = 260;  // native 255 + 4, Modbus 255
+  const std::size_t first = b.size() > kLongestFrame ? b.size() - kLongestFrame : 0;
+  for (std::size_t at = first; at + 4 <= b.size(); ++at) {
+    const std::size_t n = b.size() - at;
+    if (NativeFrameComplete(b.data() + at, n) || ModbusFrameComplete(b.data() + at, n)) {
+      return static_cast<int>(at);
+    }
+  }
+  return -1;
 }
 
 void TVirtualLine::FinishFrame(TClock::time_point now) {
-  TPending& p = *FPending;
-  TSimFrame frame;
-  frame.Time = p.First;
-  frame.Bytes = std::move(p.Bytes);
-  frame.FirstParity = p.FirstParity;
-  frame.RestParity = p.RestParity;
-  frame.GapAfterFirstMs = p.GapMs;
-  const std::size_t dropped = p.Dropped;
+  const int from = FPending->Dropped ? -1 : CompleteFrom();
+  TPending p = std::move(*FPending);
   *FPending = TPending{};
-  if (dropped) {
-    frame.Note = "flood: " + std::to_string(frame.Bytes.size() + dropped) +
+  TSimFrame frame;
+  if (p.Dropped) {
+    frame.Time = p.Reads.empty() ? now : p.Reads[0].Time;
+    frame.Bytes = std::move(p.Bytes);
+    frame.Note = "flood: " + std::to_string(frame.Bytes.size() + p.Dropped) +
                  " bytes without a pause, ignored";
     Log(std::move(frame));
     return;
   }
-  ProcessFrame(std::move(frame), now);
+  const std::size_t stray = from < 0 ? 0 : static_cast<std::size_t>(from);
+  // The read that brought the frame's first byte.
+  std::size_t k = 0;
+  while (k + 1 < p.Reads.size() && p.Reads[k + 1].Offset <= stray) ++k;
+  frame.Time = p.Reads[k].Time;
+  frame.Bytes.assign(p.Bytes.begin() + static_cast<long>(stray), p.Bytes.end());
+  frame.FirstParity = p.Reads[k].Parity;
+  frame.RestParity = p.Reads.back().Parity;
+  if (k + 1 < p.Reads.size() && p.Reads[k + 1].Offset == stray + 1) {
+    frame.GapAfterFirstMs =
+        std::chrono::duration<double, std::milli>(p.Reads[k + 1].Time - p.Reads[k].Time).count();
+  }
+  ProcessFrame(std::move(frame), stray);
 }
 
-void TVirtualLine::ProcessFrame(TSimFrame frame, TClock::time_point end) {
+void TVirtualLine::ProcessFrame(TSimFrame frame, std::size_t strayBytes) {
   TSimOutcome out;
   const TBytes& f = frame.Bytes;
   {
@@ -497,8 +512,10 @@ void TVirtualLine::ProcessFrame(TSimFrame frame, TClock::time_point end) {
     if (frame.DeviceIndex < 0) frame.DeviceIndex = r.Device;
     frame.Answer.insert(frame.Answer.end(), r.Bytes.begin(), r.Bytes.end());
   }
-  (void)end;
   frame.Note = out.Note;
+  if (strayBytes > 0) {
+    frame.Note += " (" + std::to_string(strayBytes) + " stray bytes before it dropped)";
+  }
   if (out.EnterUpload >= 0) {
     std::lock_guard<std::mutex> lock(FMutex);
     if (!FUpload) {
@@ -590,16 +607,13 @@ void TVirtualLine::OnTimers(TClock::time_point now) {
   }
   if (aborted) EndUpload(false);
 
-  const TPending& p = *FPending;
-  if (p.Bytes.empty() && !p.Dropped) return;
+  if (FPending->Empty()) return;
   int silenceMs;
   {
     std::lock_guard<std::mutex> lock(FMutex);
     silenceMs = FSilenceMs;
   }
-  const bool loneAddress = p.Bytes.size() == 1 && p.FirstParity == TSimParity::Mark;
-  const auto due = loneAddress ? p.First + kLoneAddressWait : p.Last + milliseconds(silenceMs);
-  if (now >= due) FinishFrame(now);
+  if (now >= FPending->Due(silenceMs)) FinishFrame(now);
 }
 
 // ---- writing ---------------------------------------------------------------

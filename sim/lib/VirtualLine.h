@@ -23,13 +23,14 @@
 // How frames are found on a pty. A pty carries no parity bit and no timing, so
 // the line cuts the byte stream into frames by silence. A frame is complete as
 // soon as its bytes form a whole, CRC-correct frame of either protocol (the
-// native length byte, or the Modbus function's own length); otherwise it ends
-// after FrameSilence() of quiet (10 ms by default). The native discipline puts
-// a pause of at least 2 ms after the address byte, so the silence must stay
-// well above that: at 10 ms the pause is never mistaken for the end of a
-// frame, while garbage is still dropped quickly. A lone first byte that came
-// with mark parity (a native address byte) waits up to 50 ms for the rest of
-// its frame, so even a master that is descheduled during the pause is served.
+// native length byte, or the Modbus function's own length), also when stray
+// bytes that came in earlier reads precede it; otherwise it ends after
+// FrameSilence() of quiet (10 ms by default) and is dropped. The native
+// discipline puts a pause of at least 2 ms after the address byte, so the
+// silence must stay well above that: at 10 ms the pause is never mistaken for
+// the end of a frame, while garbage is still dropped quickly. A lone first
+// byte (a native address byte) waits up to 50 ms for the rest of its frame, so
+// even a master that is descheduled during the pause is served.
 //
 // Parity. On Linux both sides of a pty share one termios, so the line reads
 // the sender's parity with tcgetattr on the master right after each read:
@@ -255,8 +256,8 @@ class TVirtualLine {
   void OnBytes(const std::uint8_t* data, std::size_t count, TSimParity parity,
                std::chrono::steady_clock::time_point now);
   void FinishFrame(std::chrono::steady_clock::time_point now);
-  bool PendingComplete() const;
-  void ProcessFrame(TSimFrame frame, std::chrono::steady_clock::time_point end);
+  int CompleteFrom() const;
+  void ProcessFrame(TSimFrame frame, std::size_t strayBytes);
   void OnUploadBytes(const std::uint8_t* data, std::size_t count, TSimParity parity,
                      std::chrono::steady_clock::time_point now);
   void OnTimers(std::chrono::steady_clock::time_point now);

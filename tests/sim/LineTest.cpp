@@ -42,6 +42,18 @@ TEST(VirtualLine, GarbageTruncatedAndForeignFramesAreNotAnsweredAndTheLineRecove
   EXPECT_EQ(line.Device(dev).Requests, 1);
 }
 
+TEST(VirtualLine, StrayBytesRightBeforeAFrameDoNotSpoilIt) {
+  TVirtualLine line;
+  line.AddDevice(TestDevice());
+  TTestPort port(line.SlavePath());
+  TBytes noisy = {0x42, 0x17};
+  noisy.insert(noisy.end(), kIdent.begin(), kIdent.end());
+  port.Write(noisy);
+  EXPECT_EQ(port.Read(10).size(), 10u);
+  ASSERT_TRUE(line.WaitFrames(1, 2s));
+  EXPECT_EQ(line.Frames().back().Bytes, kIdent);
+}
+
 TEST(VirtualLine, FloodWithoutPausesIsDroppedAndTheNextFrameIsServed) {
   TVirtualLine line;
   line.AddDevice(TestDevice());
@@ -119,6 +131,7 @@ TEST(VirtualLine, DevicesChangeSafelyWhileTheLineServes) {
     while (!done) {
       line.Modify(dev, [&](TSimDevice& d) { d.Temperatures[0] = t++; });
       (void)line.Devices();
+      std::this_thread::sleep_for(200us);  // a busy caller, not a lock hog
     }
   });
   for (int i = 0; i < 20; ++i) {
