@@ -134,7 +134,15 @@ class TComFlowControl {
   std::uint8_t FXoffChar = 19;
 };
 
-// All values in milliseconds.
+// All values in milliseconds; the read limits are kept by the port itself on a
+// monotonic clock (nothing is handed to the driver but the count).
+//  - total limit: ReadTotalMultiplier x count + ReadTotalConstant from the
+//    call; none when both are 0 (negative values count as 0);
+//  - gap limit: ReadInterval after the latest byte; none when 0;
+//  - ReadInterval < 0 (the creation default -1) means "no gap limit"; with no
+//    total limit either, a read returns at once with the bytes already waiting.
+//  - write limit: WriteTotalMultiplier x count + WriteTotalConstant for the
+//    bytes to reach the driver and leave its queue; none when both are 0.
 class TComTimeouts {
  public:
   explicit TComTimeouts(TCustomComPort* port) : FComPort(port) {}
@@ -158,7 +166,9 @@ class TComTimeouts {
   int FWriteTotalConstant = 1000;
 };
 
-// Queue sizes in bytes; an odd value is stored reduced by one.
+// Queue sizes in bytes; an odd value is stored reduced by one. The Linux tty
+// layer has fixed queues: the sizes are kept and counted as applied, but are
+// advisory only.
 class TComBuffer {
  public:
   explicit TComBuffer(TCustomComPort* port) : FComPort(port) {}
@@ -270,6 +280,10 @@ class TCustomComPort {
   void ApplyLineSettings();
   void ApplyTimeouts();
   void ApplyBuffers();
+  void ApplyModemLines();
+  int ReadAvailable(std::uint8_t* buffer, int count, bool& lineLost);
+  int FilterReceived(std::uint8_t* bytes, int count);
+  void RecordWrite(const std::uint8_t* bytes, int count);
 
   std::string FPort = "COM1";
   TBaudRate FBaudRate = br9600;
@@ -290,7 +304,11 @@ class TCustomComPort {
 
   int FHandle = -1;
   bool FIsPty = false;
-  int FUpdateCount = 0;  // HoldSetup nesting
+  bool FRs485Enabled = false;           // rtsToggle switched the driver's RS-485 mode on
+  TParityBits FAppliedParity = prNone;  // parity the driver currently holds
+  bool FMarkParityErrors = false;       // PARMRK in effect: bad bytes arrive as FF 00 x
+  int FMarkState = 0;                   // 1 after FF, 2 after FF 00 (a mark may span two reads)
+  int FUpdateCount = 0;                 // HoldSetup nesting
   int FLineApplyCount = 0;
   int FTimeoutsApplyCount = 0;
   int FBufferApplyCount = 0;
@@ -327,6 +345,12 @@ int BaudRateValue(TBaudRate value);
 // lines announced in VirtualLineDirectory(); sorted as text without regard to
 // case. Raises EComPort 23 when the system's list cannot be read.
 std::vector<std::string> ListSerialPorts();
+
+// The same, over explicit folders (for tests): sysClassTty lists the tty
+// classes, byIdDir the stable names, lineDir the announced virtual lines.
+// Missing byIdDir or lineDir are empty; an unreadable sysClassTty is error 23.
+std::vector<std::string> ListSerialPortsIn(const std::string& sysClassTty,
+                                           const std::string& byIdDir, const std::string& lineDir);
 
 // Folder where simulators announce their lines as symlinks to the pty:
 // $XDG_RUNTIME_DIR/lim07-lines when XDG_RUNTIME_DIR is set, otherwise

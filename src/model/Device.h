@@ -30,7 +30,9 @@ class TDevice {
   // Texts are UTF-8 here; the record holds them in code page 1251 (a
   // character 1251 cannot hold becomes '?').
   std::string Name() const;
-  void SetName(const std::string& value);  // at most 16 characters
+  // Clears the bytes of the current name (as many as its length; the bytes
+  // beyond it are kept), then stores the first 16 characters.
+  void SetName(const std::string& value);
   std::string Note() const;
   void SetNote(const std::string& value);  // at most 64 characters
   std::uint8_t SystemAddress() const { return FSystemAddress; }
@@ -38,8 +40,9 @@ class TDevice {
   std::uint16_t PlantNumber() const { return FPlantNumber; }
   void SetPlantNumber(std::uint16_t value) { FPlantNumber = value; }
   std::uint8_t SensorCount() const { return FSensorCount; }
-  // Takes the smaller of value and 32, resizes the temperature block and
-  // fills it with the no-data mark (also when the count did not change).
+  // Takes the smaller of value and 32 (a negative value gives 0), resizes the
+  // temperature block and fills it with the no-data mark (also when the count
+  // did not change).
   void SetSensorCount(int value);
   std::uint8_t AveragingCoefficient() const { return FAveragingCoefficient; }
   void SetAveragingCoefficient(std::uint8_t value) { FAveragingCoefficient = value; }
@@ -70,7 +73,11 @@ class TDevice {
 
   // The 95-byte persistent block, byte for byte (name and note bytes beyond
   // their lengths included). Reading sizes the temperature block from the
-  // stored sensor count and fills it with the no-data mark.
+  // stored sensor count and fills it with the no-data mark. A record from a
+  // file is trusted only so far: a name length above 16 and a note length
+  // above 64 are taken as 16 and 64, and a sensor count above 32 as 32 (the
+  // exchanges are sized for 32), so writing such a record back stores the
+  // limited values; all other bytes, the stale ones included, are kept.
   void WriteRecord(std::uint8_t* record) const;
   void ReadRecord(const std::uint8_t* record);
 

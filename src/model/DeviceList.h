@@ -40,6 +40,6 @@ class TDeviceList {
 
 // The report of missing plant numbers over an ascending array.
 std::string GetLostMumberReport(const std::vector<int>& sortedNumbers);
-// The whole message: "Младший: %d, Старший: %d.\r\n<report>". The list must
-// hold at least one device.
+// The whole message: "Младший: %d, Старший: %d.\r\n<report>" over the list's
+// plant numbers; an empty text for an empty list.
 std::string LostNumbersMessage(const TDeviceList& devices);
