@@ -10,6 +10,7 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QPainter>
 #include <QTimer>
 #include <cstdio>
 
@@ -27,7 +28,18 @@ void Save(QWidget& w, const QString& name) {
   w.show();
   QApplication::processEvents();
   const QString path = gFolder + QLatin1Char('/') + name + QStringLiteral(".png");
-  if (!w.grab().save(path)) {
+  // The offscreen platform draws no frames: put the caption above the grab.
+  const QPixmap body = w.grab();
+  QImage image(body.width(), body.height() + 22, QImage::Format_RGB32);
+  image.fill(QColor(0x3A, 0x5F, 0x9E));
+  {
+    QPainter p(&image);
+    p.setPen(Qt::white);
+    p.drawText(QRect(6, 0, image.width() - 12, 22), Qt::AlignVCenter | Qt::AlignLeft, w.windowTitle());
+    p.drawPixmap(0, 22, body);
+  }
+  if (qobject_cast<QMenu*>(&w)) image = body.toImage();
+  if (!image.save(path)) {
     ++gFailures;
     std::fprintf(stderr, "cannot write %s\n", path.toUtf8().constData());
     return;

@@ -28,6 +28,7 @@
 #include "ComSetup.h"
 #include "Dialogs.h"
 #include "Icons.h"
+#include "Transaction.h"
 #include "UiHooks.h"
 
 namespace {
@@ -92,6 +93,14 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), FMark(new TColorFla
   FComPort.Timeouts().SetReadTotalConstant(100);
   FComPort.SetLeft(104);
   FComPort.SetTop(168);
+
+  // Before every exchange the protocol layer lets the window process what is
+  // pending: paint and timer events only, never input, so that no click can
+  // delete the device in use or start a second user of the port meanwhile.
+  SetProcessMessagesHook([] {
+    if (QCoreApplication::instance() && QThread::currentThread() == QCoreApplication::instance()->thread())
+      QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+  });
 
   ConnectOperationActions();
   FormCreate();
@@ -214,7 +223,9 @@ void TMainForm::CreateStatePanel() {
   sgTemperature = new TStringGrid(gbState, 0);
   sgTemperature->setObjectName(QStringLiteral("sgTemperature"));
   sgTemperature->SetDefaultRowHeight(22);
-  sgTemperature->SetDefaultColWidth(40);
+  // 40 pixels, or what "-100.00" needs in the font in use.
+  sgTemperature->SetDefaultColWidth(
+      qMax(40, sgTemperature->fontMetrics().horizontalAdvance(QStringLiteral("-100.00")) + 6));
   sgTemperature->SetColCount(1);
   sgTemperature->SetRowCount(2);
   sgTemperature->setFixedHeight(sgTemperature->horizontalHeader()->sizeHint().height() + 22 +
@@ -253,8 +264,13 @@ void TMainForm::FormCreate() {
   const TColumn columns[] = {{"", 16},        {"Имя", 124},     {"Зав. №", 96},   {"Сист. адрес", 96},
                              {"Т. изм.", 48}, {"С1", -1},       {"НУ [дм]", 48},  {"C2", -1},
                              {"H2", -1},      {"Kуср", -1},     {"Примечание", 240}};
+  const QFontMetrics fm(sgDevices->horizontalHeader()->font());
   for (int c = 0; c < 11; ++c) {
-    sgDevices->SetColWidths(c, columns[c].Width);
+    // At least as wide as the header text in the font in use.
+    const int width = columns[c].Width < 0 ? -1
+                                           : qMax(columns[c].Width,
+                                                  fm.horizontalAdvance(Tr(columns[c].Header)) + 10);
+    sgDevices->SetColWidths(c, width);
     sgDevices->SetCells(c, 0, Tr(columns[c].Header));
   }
   sgDevices->SetRowCount(2);
@@ -277,6 +293,7 @@ TMainForm::~TMainForm() {
   if (auto* dispatcher = QAbstractEventDispatcher::instance(thread()))
     disconnect(dispatcher, nullptr, this, nullptr);
   StopWorkers();
+  SetProcessMessagesHook(nullptr);
   delete FMark;
   FMark = nullptr;
 }

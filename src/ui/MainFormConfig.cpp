@@ -5,10 +5,7 @@
 #include "MainForm.h"
 #include "UiHooks.h"
 
-#if __has_include("ConfigFile.h")
 #include "ConfigFile.h"
-#define LIM07_HAVE_CONFIG_FILE 1
-#endif
 
 namespace {
 QString Tr(const char* utf8) { return QString::fromUtf8(utf8); }
@@ -45,7 +42,6 @@ void TMainForm::LoadConfiguration(const QString& fileName) {
     return;
   }
   if (!ClearConfiguration()) return;
-#ifdef LIM07_HAVE_CONFIG_FILE
   try {
     LoadConfigurationFile(fileName.toStdString(), FComPort,
                           [this](std::unique_ptr<TDevice> d) { AddDevice(d.release()); });
@@ -59,14 +55,11 @@ void TMainForm::LoadConfiguration(const QString& fileName) {
     MessageDlg(Tr("Ошибка чтения файла!"), mtError, mbOK, this);
   }
   UpdatePortActions(FComPort.Connected());
-#endif
 }
 
 void TMainForm::SaveConfiguration(const QString& fileName) {
   if (fileName == FFileName && !FModified) return;
-#ifdef LIM07_HAVE_CONFIG_FILE
   SaveConfigurationFile(fileName.toStdString(), FComPort, FDevices);
-#endif
   FFileName = fileName;
   FModified = false;
 }

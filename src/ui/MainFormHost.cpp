@@ -10,6 +10,8 @@
 #include <QToolButton>
 
 #include "ComSetup.h"
+#include "ModbusRequests.h"
+#include "NativeRequests.h"
 #include "Dialogs.h"
 #include "MainForm.h"
 #include "UiHooks.h"
@@ -242,9 +244,6 @@ void TMainForm::AboutActionExecute() { ShowAbout(); }
 
 // The protocol switch told to every device on the line at once; its answer
 // is not looked at.
-#if __has_include("NativeRequests.h")
-#include "ModbusRequests.h"
-#include "NativeRequests.h"
 void TMainForm::SendProtocolBroadcast(TDeviceProtocol protocol) {
   if (protocol == dpLargis1) {
     TSetProtocolLargis1 request(&FComPort);
@@ -256,6 +255,3 @@ void TMainForm::SendProtocolBroadcast(TDeviceProtocol protocol) {
     request.Execute(nullptr);
   }
 }
-#else
-void TMainForm::SendProtocolBroadcast(TDeviceProtocol) {}
-#endif
