@@ -122,6 +122,7 @@ void TMainForm::ConnectOperationActions() {
   //   ModbusDataReadAction, DeviceToModbusModeAction, DeviceToLargis1ModeAction,
   //   EmptyBunkerCalibrationAction, ReadUnmeasurableLevelAction,
   //   WriteUnmeasurableLevelAction.
+  ConnectCommandActions();
   // ---- end of the operations' block
 }
 
