@@ -42,7 +42,7 @@ class IOperationHost {
   virtual void Synchronize(const std::function<void()>& f) { f(); }
 
   // Progress reports, sent and waited for.
-  virtual void ProgressPercent(int percent) = 0;                                // 1126
+  virtual void ProgressPercent(int percent) = 0;                                     // 1126
   virtual void ProgressDevice(std::uint16_t plantNumber, std::uint8_t address) = 0;  // 1127
-  virtual void TotalUploadProgress(int index, int percent) = 0;                 // 1128
+  virtual void TotalUploadProgress(int index, int percent) = 0;                      // 1128
 };
