@@ -1,10 +1,8 @@
 #include "WorkerThread.h"
 
-#include <QDeadlineTimer>
-#include <QMutexLocker>
+#include <chrono>
 
-TWorkerThread::TWorkerThread(IOperationHost* form, QObject* parent)
-    : QThread(parent), FForm(form) {
+TWorkerThread::TWorkerThread(IOperationHost* form, QObject* parent) : QThread(parent), FForm(form) {
   connect(this, &QThread::finished, this, [this] {
     if (FFreeOnTerminate.load()) deleteLater();
   });
@@ -16,15 +14,15 @@ TWorkerThread::~TWorkerThread() {
 }
 
 void TWorkerThread::Terminate() {
-  QMutexLocker lock(&FPauseMutex);
+  std::lock_guard lock(FPauseMutex);
   FTerminated.store(true);
-  FPauseWake.wakeAll();
+  FPauseWake.notify_all();
 }
 
 bool TWorkerThread::Pause(int ms) {
-  QDeadlineTimer deadline(ms);
-  QMutexLocker lock(&FPauseMutex);
-  while (!FTerminated.load() && !deadline.hasExpired()) FPauseWake.wait(&FPauseMutex, deadline);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  std::unique_lock lock(FPauseMutex);
+  FPauseWake.wait_until(lock, deadline, [this] { return FTerminated.load(); });
   return !FTerminated.load();
 }
 

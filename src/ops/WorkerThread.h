@@ -3,10 +3,10 @@
 // wakes its pauses, and free-on-end.
 #pragma once
 
-#include <QMutex>
 #include <QThread>
-#include <QWaitCondition>
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 
 #include "OperationHost.h"
 
@@ -39,6 +39,8 @@ class TWorkerThread : public QThread {
 
   std::atomic<bool> FTerminated{false};
   std::atomic<bool> FFreeOnTerminate{false};
-  QMutex FPauseMutex;
-  QWaitCondition FPauseWake;
+  // Standard primitives rather than Qt's: ThreadSanitizer sees through them
+  // (an uninstrumented QWaitCondition hides its unlock and relock).
+  std::mutex FPauseMutex;
+  std::condition_variable FPauseWake;
 };
