@@ -33,6 +33,7 @@
 #include "DeviceList.h"
 #include "DeviceProtocol.h"
 #include "OperationHost.h"
+#include "Animate.h"
 #include "StringGrid.h"
 #include "WorkerThread.h"
 
