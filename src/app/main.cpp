@@ -1,0 +1,70 @@
+// lim07: the service utility's window.
+//   lim07                 starts as the system does: port COM1, closed
+//   lim07 --demo          starts a virtual line of demo devices in this
+//                         process and sets the port to it
+//   lim07 --port PATH     starts with the port set to PATH
+#include <QApplication>
+#include <QLocale>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "MainForm.h"
+#include "UiHooks.h"
+
+#if __has_include("VirtualLine.h")
+#include "VirtualLine.h"
+#define LIM07_HAVE_DEMO 1
+#endif
+
+namespace {
+
+int Usage() {
+  std::fprintf(stderr, "usage: lim07 [--demo] [--port PATH]\n");
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  bool demo = false;
+  std::string port;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--demo") == 0) {
+      demo = true;
+    } else if (std::strcmp(argv[i], "--port") == 0 && i + 1 < argc) {
+      port = argv[++i];
+    } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      Usage();
+      return 0;
+    } else {
+      return Usage();
+    }
+  }
+
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("lim07"));
+
+#ifdef LIM07_HAVE_DEMO
+  // The demo line lives as long as the window: declared first, freed last.
+  std::unique_ptr<TVirtualLine> line;
+  if (demo) {
+    line = MakeDemoLine();
+    if (port.empty()) port = line->SlavePath();
+  }
+#else
+  if (demo) {
+    std::fprintf(stderr, "lim07: this build has no virtual line\n");
+    return 1;
+  }
+#endif
+
+  TMainForm form;
+  if (!port.empty()) {
+    form.ComPort().SetPort(port);
+    form.RefreshPortDescription();
+  }
+  form.show();
+  return app.exec();
+}

@@ -1,0 +1,163 @@
+// Renders the main window and every dialog to PNG files, offscreen, so that
+// the interface can be looked at without a display:
+//   lim07-screenshots [folder]      (default: screenshots)
+#include <QApplication>
+#include <QButtonGroup>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPainter>
+#include <QTimer>
+#include <cstdio>
+
+#include "ComSetup.h"
+#include "Dialogs.h"
+#include "MainForm.h"
+#include "UiHooks.h"
+
+namespace {
+
+QString gFolder;
+int gFailures = 0;
+
+void Save(QWidget& w, const QString& name) {
+  w.show();
+  QApplication::processEvents();
+  const QString path = gFolder + QLatin1Char('/') + name + QStringLiteral(".png");
+  // The offscreen platform draws no frames: put the caption above the grab.
+  const QPixmap body = w.grab();
+  QImage image(body.width(), body.height() + 22, QImage::Format_RGB32);
+  image.fill(QColor(0x3A, 0x5F, 0x9E));
+  {
+    QPainter p(&image);
+    p.setPen(Qt::white);
+    p.drawText(QRect(6, 0, image.width() - 12, 22), Qt::AlignVCenter | Qt::AlignLeft, w.windowTitle());
+    p.drawPixmap(0, 22, body);
+  }
+  if (qobject_cast<QMenu*>(&w)) image = body.toImage();
+  if (!image.save(path)) {
+    ++gFailures;
+    std::fprintf(stderr, "cannot write %s\n", path.toUtf8().constData());
+    return;
+  }
+  std::printf("%s\n", path.toUtf8().constData());
+}
+
+TDevice* DemoDevice(const char* name, int plant, int address, std::vector<std::uint16_t> temps) {
+  auto* d = new TDevice;
+  d->SetName(name);
+  d->SetPlantNumber(static_cast<std::uint16_t>(plant));
+  d->SetSystemAddress(static_cast<std::uint8_t>(address));
+  d->SetSensorCount(static_cast<int>(temps.size()));
+  std::uint16_t* block = d->LockTemperatures();
+  for (std::size_t i = 0; i < temps.size(); ++i) block[i] = temps[i];
+  d->UnlockTemperatures();
+  d->UnmeasurableLevel = 12;
+  d->LevelCode = 1834;
+  d->Level = 87;
+  d->LevelState = 0x0002;
+  d->TemperatureState = 0x0004;
+  d->LastOperation = "Чтение температурных значений";
+  d->LastResult = "Операция завершена успешно";
+  return d;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  gFolder = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("screenshots");
+  QDir().mkpath(gFolder);
+
+  // Every modal window is handed to us instead of being run.
+  TUiHooks hooks;
+  hooks.Messages = [](const TMessageRequest&) { return int(mrNo); };
+  hooks.Dialogs = [](QDialog& d) {
+    Save(d, d.objectName());
+    return int(QDialog::Rejected);
+  };
+
+  {
+    TMainForm form;
+    form.AddDevice(DemoDevice("Силос 1", 1201, 1, {0x0191, 0xFF60, 0xDDDD, 0xAAAA, 0x0150, 0x0148,
+                                                    0x0140, 0x0139, 0x0130, 0x0128}));
+    form.AddDevice(DemoDevice("Силос 2", 1202, 2, {0x0100, 0x0101, 0x0102, 0x0103, 0x0104, 0x0105}));
+    form.AddDevice(DemoDevice("Бункер 3", 1205, 3, {0x0200, 0x0210, 0x0220, 0x0230}));
+    form.SetCellMark(3, 2, form.FMark);
+    form.SelectDevice(0);
+    form.UpdateActions();
+    Save(form, QStringLiteral("TMainForm"));
+
+    form.ApplyProtocol(dpModbus);
+    form.UpdateActions();
+    Save(form, QStringLiteral("TMainForm_modbus"));
+
+    form.FHitCol = 1;
+    form.FHitRow = 1;
+    form.PopupMenuPopup();
+    Save(*form.PopupMenu, QStringLiteral("PopupMenu"));
+    form.PopupMenu->hide();
+    for (QMenu* m : {form.mFile, form.mRun, form.mSettings}) {
+      m->adjustSize();
+      Save(*m, m->objectName());
+      m->hide();
+    }
+    form.FModified = false;
+  }
+
+  // The dialogs, each in a telling state.
+  {
+    TEditForm f;
+    f.setWindowTitle(QString::fromUtf8("Неизмеряемый уровень [дм]"));
+    f.Editor->setText(QStringLiteral("12"));
+    f.FitWidth();
+    Save(f, QStringLiteral("TEditForm"));
+  }
+  {
+    TIDForm f;
+    f.Memo->setPlainText(QString::fromUtf8("Тип устройства: ЛИМ-07\nЗаводской номер: 1201\n"
+                                           "Версия аппаратуры: 3\nВерсия ПО: 12"));
+    Save(f, QStringLiteral("TIDForm"));
+  }
+  {
+    TAddLimForm f;
+    f.eName->setText(QString::fromUtf8("Силос 4"));
+    f.eNumber->setText(QStringLiteral("1206"));
+    f.eAddress->setText(QStringLiteral("4"));
+    Save(f, QStringLiteral("TAddLimForm"));
+  }
+  {
+    TProgressForm f;
+    f.setWindowTitle(QString::fromUtf8("Сканирование линии"));
+    f.ProgressBar->setValue(50);
+    f.StaticText->setText(QStringLiteral("50 %"));
+    Save(f, QStringLiteral("TProgressForm"));
+  }
+  {
+    TProgressXForm f;
+    f.setWindowTitle(QString::fromUtf8("Пакетное чтение"));
+    f.SetNumber(1234);
+    f.SetAddress(7);
+    Save(f, QStringLiteral("TProgressXForm"));
+  }
+  {
+    TStartModeForm f;
+    Save(f, QStringLiteral("TStartModeForm"));
+  }
+  {
+    TAboutForm f;
+    Save(f, QStringLiteral("TAboutForm"));
+  }
+  {
+    TComPort port;
+    port.Parity().SetBits(prEven);
+    TComSetupFrm f(port);
+    Save(f, QStringLiteral("TComSetupFrm"));
+  }
+  return gFailures == 0 ? 0 : 1;
+}

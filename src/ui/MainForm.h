@@ -1,0 +1,311 @@
+// The main window: owner of the port, the device list, the configuration
+// state, the polling period and the cell marks; the one action list behind
+// the toolbar, the menus and the device table's context menu; the device
+// table and the state panel; and the host the worker threads report to.
+//
+// Other parts of the window live in their own files as members of TMainForm:
+//   MainFormConfig.cpp    New / Open / Save / Save As
+//   MainFormPolling.cpp   RunAction, StopAction, SetIntervalAction, sgData
+//   MainFormScan.cpp      SearchAction
+//   MainFormBatch.cpp     RefreshDeviceAction, UpdateDeviceAction, AllAddressWriteAction
+//   MainFormUpload.cpp    UploadSoftwareAction, TotalDownloadSoftwareAction
+//   MainFormCommands.cpp  the single-device commands of the context menu
+// Their handlers are connected in ConnectOperationActions() (MainForm.cpp).
+//
+// Threading: everything here runs on the user-interface thread. Worker threads
+// reach the window only through IOperationHost: the synchronised calls and the
+// progress reports run on the user-interface thread while the worker waits
+// (RunOnUiThread). A worker is started with RegisterWorker (then
+// ShowProgress/ShowProgressX start it inside their window) or StartWorker.
+#pragma once
+
+#include <QColor>
+#include <QMainWindow>
+#include <QPointer>
+#include <QString>
+#include <QThread>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+
+#include "ComPort.h"
+#include "DeviceList.h"
+#include "DeviceProtocol.h"
+#include "OperationHost.h"
+#include "StringGrid.h"
+#include "WorkerThread.h"
+
+class QAction;
+class QActionGroup;
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QTimer;
+class QToolBar;
+class QToolButton;
+class TAnimate;
+
+// The mark put into a device-table cell whose value the device has not
+// confirmed. Color is light red: the toolkit's 0x9090FF (BGR), #FF9090.
+class TColorFlag {
+ public:
+  explicit TColorFlag(QColor color) : Color(color) {}
+  QColor Color;
+};
+
+enum class TSortKey { PlantNumber, SystemAddress };
+
+class TMainForm : public QMainWindow, public IOperationHost {
+  Q_OBJECT
+ public:
+  explicit TMainForm(QWidget* parent = nullptr);
+  ~TMainForm() override;
+
+  // ---- IOperationHost (callable from any thread)
+  TComPort& ComPort() override { return FComPort; }
+  TDeviceList& Devices() override { return FDevices; }
+  TDeviceProtocol CurrentProtocol() const override { return FProtocol.load(); }
+  void RefreshDataGrid() override;
+  void AddDevice(TDevice* device) override;
+  void ClearWrittenMarks(int row, bool address, bool sensorCount, bool calibration,
+                         bool coefficient) override;
+  void ProgressPercent(int percent) override;
+  void ProgressDevice(std::uint16_t plantNumber, std::uint8_t address) override;
+  void TotalUploadProgress(int index, int percent) override;
+
+  // Runs f on the user-interface thread and returns when it has run: directly
+  // when already there, otherwise as a blocking queued call.
+  void RunOnUiThread(const std::function<void()>& f);
+  // The window messages of the workers, handled on the user-interface thread.
+  void HandleWindowMessage(int message, int wParam, int lParam);
+
+  // Hooks set by the operation files: the data-table refresh of polling and
+  // the two bars of the firmware upload (overall %, device %).
+  std::function<void()> FOnRefreshDataGrid;
+  std::function<void(int overall, int device)> FOnTotalUploadProgress;
+
+  // ---- fields
+  QString FFileName;
+  TDeviceList FDevices;
+  std::uint32_t FPeriod = 200;  // ms
+  bool FModified = false;
+  TColorFlag* FMark;  // owned
+  int FSelectedIndex = -1;
+  int FMouseX = 0, FMouseY = 0;
+  int FHitCol = 0, FHitRow = 0;
+  QPointer<TWorkerThread> FThread;        // not owned: frees itself
+  QPointer<TWorkerThread> FUploadThread;  // not owned: frees itself
+
+  // ---- worker threads
+  // Stores the thread in FThread, sets free-on-end and the end notification
+  // ThreadTerminated, closes the in-place editor; does not start it.
+  void RegisterWorker(TWorkerThread* thread);
+  // RegisterWorker, then start (polling: no progress window in front).
+  void StartWorker(TWorkerThread* thread);
+  // The end notification of FThread.
+  void ThreadTerminated();
+  // True while a worker (FThread) or the upload thread runs.
+  bool Busy() const { return FThread || FUploadThread; }
+  // Asks every worker to stop and waits for it, serving its synchronised
+  // calls meanwhile; used when the window closes.
+  void StopWorkers();
+
+  // ---- polling period
+  std::uint32_t MinimumPeriod() const;
+  void SetPeriod(std::uint32_t value);
+  void EnforceMinimumPeriod();
+
+  // ---- device list, table and state panel
+  int DeviceCount() const { return FDevices.Count(); }
+  int SelectedIndex();
+  void SelectDevice(int index);
+  void RefreshSelection();
+  void ClearStatePanel();
+  void ShowDeviceState(bool temperatures, bool level);
+  void SetCellMark(int col, int row, TColorFlag* mark);
+  TColorFlag* GetCellMark(int col, int row) const;
+  void DeleteDevice(int index);
+  void SortDevices(TSortKey key);
+  void FillRow(int row);
+  void ClearAllMarks();
+  // Empties the table to its header and one empty row (no marks).
+  void ResetDeviceTable();
+  void HideEditor();
+  // The text a temperature word is shown as: "" (no data), "****" (fault) or
+  // degrees with two decimals and the system's decimal separator.
+  static QString TemperatureText(std::uint16_t word);
+
+  // ---- port, protocol, actions
+  QString PortDescription() const;
+  void RefreshPortDescription();
+  void UpdatePortActions(bool open);
+  void ApplyProtocol(TDeviceProtocol protocol);
+  // One pass over every update rule; runs when the event loop goes idle and
+  // before a menu opens.
+  void UpdateActions();
+  // Connects an action to a handler that runs inside RunGuarded.
+  void ConnectAction(QAction* action, void (TMainForm::*handler)());
+
+  // ---- configuration (MainFormConfig.cpp)
+  // Asks to save a modified configuration (Yes/No/Cancel) and saves on Yes;
+  // false when the caller must stop (Cancel, or the save did not happen).
+  bool AskSaveChanges();
+  bool ClearConfiguration();
+  void LoadConfiguration(const QString& fileName);
+  // Raises an error when the file cannot be written.
+  void SaveConfiguration(const QString& fileName);
+  // false when the user cancelled.
+  bool SaveConfigurationAs();
+
+  // ---- handlers of this file set
+  void PortPropertiesActionExecute();
+  void OpenPortActionExecute();
+  void ClosePortActionExecute();
+  void NewActionExecute();
+  void OpenActionExecute();
+  void SaveActionExecute();
+  void SaveAsActionExecute();
+  void AddDeviceActionExecute();
+  void RemoveDeviceActionExecute();
+  void AboutActionExecute();
+  void SortByPlantNumberActionExecute();
+  void SortBySystemAddressActionExecute();
+  void FindLostNumbersActionExecute();
+  void SwitchForLargis1ProtocolActionExecute();
+  void SwitchForModbusProtocolActionExecute();
+  void ExitClick();
+  void mFileClick();
+  void PopupMenuPopup();
+  void pmNoMarkClick();
+  void RefreshDeviceActionUpdate();
+  void TotalDownloadSoftwareActionUpdate();
+  void SwitchForProtocolActionUpdate();
+  void ForLargisProtocolActionUpdate();
+  void ForModbusProtocolActionUpdate();
+  void WorkerGuardUpdate();
+  void sgDevicesMouseDown(Qt::MouseButton button, const QPoint& pos);
+  void sgDevicesDblClick();
+  void sgDevicesDrawCell(QPainter& canvas, int col, int row, const QRect& rect);
+  void EditorExit();
+  QChar IntegerCellKeyPress(QChar key);
+  QChar TextCellKeyPress(QChar key);
+
+  // ---- actions
+  QAction* PortPropertiesAction;
+  QAction* OpenPortAction;
+  QAction* ClosePortAction;
+  QAction* NewAction;
+  QAction* OpenAction;
+  QAction* SaveAction;
+  QAction* SaveAsAction;
+  QAction* AddDeviceAction;
+  QAction* RemoveDeviceAction;
+  QAction* RunAction;
+  QAction* StopAction;
+  QAction* SetIntervalAction;
+  QAction* AboutAction;
+  QAction* idReadAction;
+  QAction* saWriteAction;
+  QAction* snReadAction;
+  QAction* SearchAction;
+  QAction* tReadAction;
+  QAction* clbrReadAction;
+  QAction* clbrWriteAction;
+  QAction* CoeffReadAction;
+  QAction* CoeffWriteAction;
+  QAction* hReadAction;
+  QAction* UpdateDeviceAction;
+  QAction* RefreshDeviceAction;
+  QAction* tWriteAction;
+  QAction* ConfigReadAction;
+  QAction* AllAddressWriteAction;
+  QAction* SortByPlantNumberAction;
+  QAction* SortBySystemAddressAction;
+  QAction* FindLostNumbersAction;
+  QAction* SwitchForLargis1ProtocolAction;
+  QAction* SwitchForModbusProtocolAction;
+  QAction* ModbusDataReadAction;
+  QAction* UploadSoftwareAction;
+  QAction* DeviceToModbusModeAction;
+  QAction* DeviceToLargis1ModeAction;
+  QAction* EmptyBunkerCalibrationAction;
+  QAction* ReadUnmeasurableLevelAction;
+  QAction* WriteUnmeasurableLevelAction;
+  QAction* TotalDownloadSoftwareAction;
+  QList<QAction*> ActionList1;  // all of them, in the order above
+  QActionGroup* ProtocolGroup;
+
+  // ---- menus: the menu items that carry an action are the actions
+  QMenu* mFile;
+  QMenu* mRun;
+  QMenu* mSettings;
+  QMenu* mProtocol;
+  QMenu* mHelp;
+  QAction* mExit;
+  QAction* mLargis1;         // = SwitchForLargis1ProtocolAction
+  QAction* mModbus;          // = SwitchForModbusProtocolAction
+  QAction* mDeviceToLargis;  // = DeviceToLargis1ModeAction
+  QMenu* PopupMenu;
+  // Context-menu items, each standing for its action (pmNoMark has none).
+  QAction *pmT, *pmLevel, *pmModbusReadData, *pmID, *pmSN, *pmCA, *pmCoeff, *pmConfigRead,
+      *pmReadUnmeasurableLevel, *pmSA, *pmClbr, *pmCoeffWrite, *pmWriteUnmeasurableLevel,
+      *pmTuneWrite, *mEmptyCalibration, *pmSoftUpload, *pmSortPN, *pmFindLostNumbers, *pmSortSA,
+      *pmNoMark;
+
+  // ---- components
+  QToolBar* ToolBar1;
+  QToolButton* tbConnection;
+  QToolButton* tbRunStop;
+  QToolButton* tbLargis1;
+  QToolButton* tbModbus;
+  TAnimate* Animate_T;
+  QGroupBox* gbDevices;
+  TStringGrid* sgDevices;
+  QLineEdit* GridPopupEdit;
+  QGroupBox* gbData;
+  TStringGrid* sgData;
+  QGroupBox* gbState;
+  QLabel* lLastOperation;
+  QLabel* lLastResult;
+  QLabel* lC;
+  QLabel* stC;
+  QLabel* lH;
+  QLabel* stH;
+  QCheckBox* chbRangeError;
+  QCheckBox* chbDustError;
+  QCheckBox* chbDACError;
+  TStringGrid* sgTemperature;
+  QCheckBox* chbEEPROMError;
+  QCheckBox* chbBusError;
+  QCheckBox* chbSensorError;
+  QLabel* StatusPanel0;
+  QLabel* StatusPanel1;
+  QTimer* BlockTimer;
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+
+ private:
+  void CreateActions();
+  void CreateMenus();
+  void CreateToolBar();
+  void CreateClientArea();
+  void CreateStatePanel();
+  void FormCreate();
+  void ConnectOperationActions();
+  void PlaceAnimation();
+  void BeginEdit(int col, int row);
+  void SendProtocolBroadcast(TDeviceProtocol protocol);
+
+  TComPort FComPort;
+  std::atomic<TDeviceProtocol> FProtocol{dpLargis1};
+  bool FWasBusy = false;
+  int FEditCol = -1, FEditRow = -1;
+  TDevice* FEditDevice = nullptr;
+  std::function<QChar(QChar)> FEditorKeyPress;
+  QList<QPair<QAction*, QAction*>> FPopupItems;  // item, action
+};
