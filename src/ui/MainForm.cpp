@@ -126,6 +126,7 @@ void TMainForm::ConnectOperationActions() {
   //   ModbusDataReadAction, DeviceToModbusModeAction, DeviceToLargis1ModeAction,
   //   EmptyBunkerCalibrationAction, ReadUnmeasurableLevelAction,
   //   WriteUnmeasurableLevelAction.
+  ConnectCommandActions();
   // ---- end of the operations' block
 }
 

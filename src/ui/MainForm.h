@@ -29,6 +29,7 @@
 #include <functional>
 
 #include "ComPort.h"
+#include "DeviceCommands.h"
 #include "DeviceList.h"
 #include "DeviceProtocol.h"
 #include "OperationHost.h"
@@ -201,6 +202,32 @@ class TMainForm : public QMainWindow, public IOperationHost {
   void EditorExit();
   QChar IntegerCellKeyPress(QChar key);
   QChar TextCellKeyPress(QChar key);
+
+  // ---- single-device commands (MainFormCommands.cpp)
+  void ConnectCommandActions();
+  // The selected device, none while a worker uses the port.
+  TDevice* CommandDevice();
+  TDeviceCommands Commands();
+  // Marks and row of the selected device, FModified, the state panel and the
+  // one message box of a command's result.
+  void ApplyCommandResult(const TCommandResult& result);
+  void idReadActionExecute();
+  void saWriteActionExecute();
+  void snReadActionExecute();
+  void tReadActionExecute();
+  void hReadActionExecute();
+  void ModbusDataReadActionExecute();
+  void clbrReadActionExecute();
+  void clbrWriteActionExecute();
+  void CoeffReadActionExecute();
+  void CoeffWriteActionExecute();
+  void tWriteActionExecute();
+  void ConfigReadActionExecute();
+  void ReadUnmeasurableLevelActionExecute();
+  void pmWriteUnmeasurableLevelClick();
+  void EmptyBunkerCalibrationActionExecute();
+  void DeviceToModbusModeActionExecute();
+  void DeviceToLargis1ModeActionExecute();
 
   // ---- actions
   QAction* PortPropertiesAction;
