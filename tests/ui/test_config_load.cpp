@@ -33,8 +33,7 @@ std::string UnusualConfiguration(const std::string& portName, bool connectedStor
   port.SetTop(168);
   TDeviceList list;
   TDevice* a = NewDevice("ABCDEFGH", 1201, 1, 8);
-  a->SetName("xy");  // six stale name bytes stay behind the length
-  a->SetNote("Силос 3, северная сторона");
+  a->SetName("xy");  // the old name's bytes are cleared: fourteen zeros follow
   a->SetNote("ок");
   a->CalibrationCode1 = 0x1234;
   a->CalibrationCode2 = 0xFEDC;
@@ -45,6 +44,11 @@ std::string UnusualConfiguration(const std::string& portName, bool connectedStor
   list.Add(NewDevice("ЛИМ-07_65535", 65535, 254, 32));
   list.Add(NewDevice("", 0, 0, 0));
   std::string image = ConfigurationImage(port, list);
+  // Bytes behind the name and note lengths, as an older program version may
+  // have left them, are carried along untouched.
+  const std::size_t first = image.size() - 3 * kDeviceRecordSize;
+  image.replace(first + 3, 6, "STALE!");
+  image.replace(first + 31 + 4, 10, "old note..");
   if (connectedStored) {
     // "Connected" True goes right after the object name, before "BaudRate".
     const std::string head = std::string("TPF0") + char(8) + "TComPort" + char(7) + "ComPort";
