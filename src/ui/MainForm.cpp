@@ -116,6 +116,7 @@ void TMainForm::ConnectOperationActions() {
   //   AllAddressWriteAction.
   // Firmware upload (MainFormUpload.cpp): UploadSoftwareAction,
   //   TotalDownloadSoftwareAction (and FOnTotalUploadProgress).
+  ConnectUploadActions();
   // Single-device commands (MainFormCommands.cpp): idReadAction, saWriteAction,
   //   snReadAction, tReadAction, hReadAction, clbrReadAction, clbrWriteAction,
   //   CoeffReadAction, CoeffWriteAction, tWriteAction, ConfigReadAction,
