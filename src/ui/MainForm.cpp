@@ -124,6 +124,7 @@ void TMainForm::ConnectOperationActions() {
   ConnectAction(AllAddressWriteAction, &TMainForm::AllAddressWriteActionExecute);
   // Firmware upload (MainFormUpload.cpp): UploadSoftwareAction,
   //   TotalDownloadSoftwareAction (and FOnTotalUploadProgress).
+  ConnectUploadActions();
   // Single-device commands (MainFormCommands.cpp): idReadAction, saWriteAction,
   //   snReadAction, tReadAction, hReadAction, clbrReadAction, clbrWriteAction,
   //   CoeffReadAction, CoeffWriteAction, tWriteAction, ConfigReadAction,

@@ -49,6 +49,7 @@ class QTimer;
 class QToolBar;
 class QToolButton;
 class TAnimate;
+class TSoftwareUploadThread;
 
 // The mark put into a device-table cell whose value the device has not
 // confirmed. Color is light red: the toolkit's 0x9090FF (BGR), #FF9090.
@@ -226,6 +227,18 @@ class TMainForm : public QMainWindow, public IOperationHost {
   QChar IntegerCellKeyPress(QChar key);
   QChar TextCellKeyPress(QChar key);
 
+  // ---- firmware upload (MainFormUpload.cpp)
+  void UploadSoftwareActionExecute();
+  void TotalDownloadSoftwareActionExecute();
+  // The handler of WM_TOTAL_UPLOAD_PROGRESS on the double progress window:
+  // overall = wParam * 100 / DeviceCount, device = lParam.
+  void WMTotalUploadProgress(int overall, int device);
+  // The end notification of FUploadThread: the port back to even parity.
+  void UploadThreadTerminated();
+  // The file dialog for a firmware file, then its check; empty when the user
+  // cancelled or the file was refused (with a message).
+  QString ChooseFirmwareFile();
+
   // ---- single-device commands (MainFormCommands.cpp)
   void ConnectCommandActions();
   // The selected device, none while a worker uses the port.
@@ -357,6 +370,9 @@ class TMainForm : public QMainWindow, public IOperationHost {
   void CreateStatePanel();
   void FormCreate();
   void ConnectOperationActions();
+  void ConnectUploadActions();
+  // Keeps the thread in FUploadThread with its end notification; not started.
+  void RegisterUploadThread(TSoftwareUploadThread* thread);
   void PlaceAnimation();
   void BeginEdit(int col, int row);
   void SendProtocolBroadcast(TDeviceProtocol protocol);
