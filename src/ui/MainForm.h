@@ -28,11 +28,11 @@
 #include <cstdint>
 #include <functional>
 
+#include "Animate.h"
 #include "ComPort.h"
 #include "DeviceList.h"
 #include "DeviceProtocol.h"
 #include "OperationHost.h"
-#include "Animate.h"
 #include "StringGrid.h"
 #include "WorkerThread.h"
 

@@ -8,14 +8,16 @@
 #include "ConfigFile.h"
 
 namespace {
-QString Tr(const char* utf8) { return QString::fromUtf8(utf8); }
+QString Tr(const char* utf8) {
+  return QString::fromUtf8(utf8);
+}
 const char* const kConfigFilter = "Файлы конфигурации|*.l07";
 }  // namespace
 
 bool TMainForm::AskSaveChanges() {
   if (!FModified) return true;
-  const int answer =
-      MessageDlg(Tr("Сохранить внесенные изменения?"), mtConfirmation, mbYes | mbNo | mbCancel, this);
+  const int answer = MessageDlg(Tr("Сохранить внесенные изменения?"), mtConfirmation,
+                                mbYes | mbNo | mbCancel, this);
   if (answer == mrCancel) return false;
   if (answer != mrYes) return true;
   if (!FFileName.isEmpty()) {
@@ -65,10 +67,11 @@ void TMainForm::SaveConfiguration(const QString& fileName) {
 }
 
 bool TMainForm::SaveConfigurationAs() {
-  const QString name = PromptFileName(this, TFileDialogKind::Save, Tr(kConfigFilter), QStringLiteral("*.l07"));
+  const QString name =
+      PromptFileName(this, TFileDialogKind::Save, Tr(kConfigFilter), QStringLiteral("*.l07"));
   if (name.isEmpty()) return false;
-  if (QFileInfo::exists(name) &&
-      MessageDlg(Tr("Перезаписать существующий файл?"), mtConfirmation, mbYes | mbNo, this) != mrYes)
+  if (QFileInfo::exists(name) && MessageDlg(Tr("Перезаписать существующий файл?"), mtConfirmation,
+                                            mbYes | mbNo, this) != mrYes)
     return false;
   SaveConfiguration(name);
   return true;
@@ -89,4 +92,6 @@ void TMainForm::SaveActionExecute() {
   if (!FFileName.isEmpty()) SaveConfiguration(FFileName);
 }
 
-void TMainForm::SaveAsActionExecute() { SaveConfigurationAs(); }
+void TMainForm::SaveAsActionExecute() {
+  SaveConfigurationAs();
+}
