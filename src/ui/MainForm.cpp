@@ -111,6 +111,10 @@ void TMainForm::ConnectOperationActions() {
   //   ConnectAction(RunAction, &TMainForm::RunActionExecute);
   // Polling (MainFormPolling.cpp): RunAction, StopAction, SetIntervalAction
   //   (and FOnRefreshDataGrid).
+  ConnectAction(RunAction, &TMainForm::RunActionExecute);
+  ConnectAction(StopAction, &TMainForm::StopActionExecute);
+  ConnectAction(SetIntervalAction, &TMainForm::SetIntervalActionExecute);
+  FOnRefreshDataGrid = [this] { UpdateDataGrid(); };
   // Line scan (MainFormScan.cpp): SearchAction.
   // Batch (MainFormBatch.cpp): RefreshDeviceAction, UpdateDeviceAction,
   //   AllAddressWriteAction.
@@ -120,6 +124,7 @@ void TMainForm::ConnectOperationActions() {
   ConnectAction(AllAddressWriteAction, &TMainForm::AllAddressWriteActionExecute);
   // Firmware upload (MainFormUpload.cpp): UploadSoftwareAction,
   //   TotalDownloadSoftwareAction (and FOnTotalUploadProgress).
+  ConnectUploadActions();
   // Single-device commands (MainFormCommands.cpp): idReadAction, saWriteAction,
   //   snReadAction, tReadAction, hReadAction, clbrReadAction, clbrWriteAction,
   //   CoeffReadAction, CoeffWriteAction, tWriteAction, ConfigReadAction,
