@@ -118,6 +118,10 @@ void TMainForm::ConnectOperationActions() {
   // Line scan (MainFormScan.cpp): SearchAction.
   // Batch (MainFormBatch.cpp): RefreshDeviceAction, UpdateDeviceAction,
   //   AllAddressWriteAction.
+  ConnectAction(SearchAction, &TMainForm::SearchActionExecute);
+  ConnectAction(RefreshDeviceAction, &TMainForm::RefreshDeviceActionExecute);
+  ConnectAction(UpdateDeviceAction, &TMainForm::UpdateDeviceActionExecute);
+  ConnectAction(AllAddressWriteAction, &TMainForm::AllAddressWriteActionExecute);
   // Firmware upload (MainFormUpload.cpp): UploadSoftwareAction,
   //   TotalDownloadSoftwareAction (and FOnTotalUploadProgress).
   ConnectUploadActions();

@@ -78,6 +78,7 @@ class TMainForm : public QMainWindow, public IOperationHost {
   void ProgressPercent(int percent) override;
   void ProgressDevice(std::uint16_t plantNumber, std::uint8_t address) override;
   void TotalUploadProgress(int index, int percent) override;
+  void Synchronize(const std::function<void()>& f) override { RunOnUiThread(f); }
 
   // Runs f on the user-interface thread and returns when it has run: directly
   // when already there, otherwise as a blocking queued call.
@@ -205,6 +206,15 @@ class TMainForm : public QMainWindow, public IOperationHost {
   void PopupMenuPopup();
   void pmNoMarkClick();
   void RefreshDeviceActionUpdate();
+  // ---- line scan (MainFormScan.cpp) and batch operations (MainFormBatch.cpp)
+  void SearchActionExecute();
+  void RefreshDeviceActionExecute();
+  void UpdateDeviceActionExecute();
+  void AllAddressWriteActionExecute();
+  // True when two listed devices share a system address.
+  bool HasDuplicateAddresses() const { return FDevices.HasDuplicateAddresses(); }
+  // Marks columns first..last of every device row as not confirmed.
+  void MarkUnconfirmed(int firstCol, int lastCol);
   void TotalDownloadSoftwareActionUpdate();
   void SwitchForProtocolActionUpdate();
   void ForLargisProtocolActionUpdate();
