@@ -238,8 +238,9 @@ int TVirtualLine::FindAddress(std::uint8_t address) const {
 bool TVirtualLine::WaitDevice(int index, const std::function<bool(const TSimDevice&)>& pred,
                               milliseconds timeout) const {
   std::unique_lock<std::mutex> lock(FMutex);
-  const TSimDevice& d = FDevices.at(static_cast<std::size_t>(index));
-  return FChanged.wait_for(lock, timeout, [&] { return pred(d); });
+  // Looked up afresh each time: AddDevice may move the devices meanwhile.
+  return FChanged.wait_for(lock, timeout,
+                           [&] { return pred(FDevices.at(static_cast<std::size_t>(index))); });
 }
 
 void TVirtualLine::BeginUpload(int index) {
