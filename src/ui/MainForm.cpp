@@ -111,17 +111,27 @@ void TMainForm::ConnectOperationActions() {
   //   ConnectAction(RunAction, &TMainForm::RunActionExecute);
   // Polling (MainFormPolling.cpp): RunAction, StopAction, SetIntervalAction
   //   (and FOnRefreshDataGrid).
+  ConnectAction(RunAction, &TMainForm::RunActionExecute);
+  ConnectAction(StopAction, &TMainForm::StopActionExecute);
+  ConnectAction(SetIntervalAction, &TMainForm::SetIntervalActionExecute);
+  FOnRefreshDataGrid = [this] { UpdateDataGrid(); };
   // Line scan (MainFormScan.cpp): SearchAction.
   // Batch (MainFormBatch.cpp): RefreshDeviceAction, UpdateDeviceAction,
   //   AllAddressWriteAction.
+  ConnectAction(SearchAction, &TMainForm::SearchActionExecute);
+  ConnectAction(RefreshDeviceAction, &TMainForm::RefreshDeviceActionExecute);
+  ConnectAction(UpdateDeviceAction, &TMainForm::UpdateDeviceActionExecute);
+  ConnectAction(AllAddressWriteAction, &TMainForm::AllAddressWriteActionExecute);
   // Firmware upload (MainFormUpload.cpp): UploadSoftwareAction,
   //   TotalDownloadSoftwareAction (and FOnTotalUploadProgress).
+  ConnectUploadActions();
   // Single-device commands (MainFormCommands.cpp): idReadAction, saWriteAction,
   //   snReadAction, tReadAction, hReadAction, clbrReadAction, clbrWriteAction,
   //   CoeffReadAction, CoeffWriteAction, tWriteAction, ConfigReadAction,
   //   ModbusDataReadAction, DeviceToModbusModeAction, DeviceToLargis1ModeAction,
   //   EmptyBunkerCalibrationAction, ReadUnmeasurableLevelAction,
   //   WriteUnmeasurableLevelAction.
+  ConnectCommandActions();
   // ---- end of the operations' block
 }
 

@@ -23,15 +23,18 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 #include <QThread>
 #include <atomic>
 #include <cstdint>
 #include <functional>
 
 #include "ComPort.h"
+#include "DeviceCommands.h"
 #include "DeviceList.h"
 #include "DeviceProtocol.h"
 #include "OperationHost.h"
+#include "Animate.h"
 #include "StringGrid.h"
 #include "WorkerThread.h"
 
@@ -46,6 +49,7 @@ class QTimer;
 class QToolBar;
 class QToolButton;
 class TAnimate;
+class TSoftwareUploadThread;
 
 // The mark put into a device-table cell whose value the device has not
 // confirmed. Color is light red: the toolkit's 0x9090FF (BGR), #FF9090.
@@ -74,6 +78,7 @@ class TMainForm : public QMainWindow, public IOperationHost {
   void ProgressPercent(int percent) override;
   void ProgressDevice(std::uint16_t plantNumber, std::uint8_t address) override;
   void TotalUploadProgress(int index, int percent) override;
+  void Synchronize(const std::function<void()>& f) override { RunOnUiThread(f); }
 
   // Runs f on the user-interface thread and returns when it has run: directly
   // when already there, otherwise as a blocking queued call.
@@ -137,6 +142,27 @@ class TMainForm : public QMainWindow, public IOperationHost {
   // degrees with two decimals and the system's decimal separator.
   static QString TemperatureText(std::uint16_t word);
 
+  // ---- polling (MainFormPolling.cpp)
+  void RunActionExecute();
+  void StopActionExecute();
+  void SetIntervalActionExecute();
+  // Lays out sgData for the current list: headers, widths, one row a device
+  // with its name.
+  void BuildDataGrid();
+  // The body of RefreshDataGrid, on the user-interface thread: every device
+  // row from the records, with the table's repainting held until the end.
+  void UpdateDataGrid();
+  // The texts of columns 1 … 3 + sensorColumns of a device's data-table row:
+  // level code, level, state, then one temperature per column (empty beyond
+  // the device's own sensors). Takes the device's temperature lock.
+  static QStringList DataRowTexts(const TDevice& device, int sensorColumns);
+  // "0x2D": the state bits 0…14 of both state words, at least two upper-case
+  // hexadecimal digits.
+  static QString StateText(std::uint16_t levelState, std::uint16_t temperatureState);
+  // The texts sgData shows now, row by row (device i at index i, columns
+  // 1 …); a refresh writes only the cells whose text changed.
+  QVector<QStringList> FDataTexts;
+
   // ---- port, protocol, actions
   QString PortDescription() const;
   void RefreshPortDescription();
@@ -180,6 +206,15 @@ class TMainForm : public QMainWindow, public IOperationHost {
   void PopupMenuPopup();
   void pmNoMarkClick();
   void RefreshDeviceActionUpdate();
+  // ---- line scan (MainFormScan.cpp) and batch operations (MainFormBatch.cpp)
+  void SearchActionExecute();
+  void RefreshDeviceActionExecute();
+  void UpdateDeviceActionExecute();
+  void AllAddressWriteActionExecute();
+  // True when two listed devices share a system address.
+  bool HasDuplicateAddresses() const { return FDevices.HasDuplicateAddresses(); }
+  // Marks columns first..last of every device row as not confirmed.
+  void MarkUnconfirmed(int firstCol, int lastCol);
   void TotalDownloadSoftwareActionUpdate();
   void SwitchForProtocolActionUpdate();
   void ForLargisProtocolActionUpdate();
@@ -191,6 +226,44 @@ class TMainForm : public QMainWindow, public IOperationHost {
   void EditorExit();
   QChar IntegerCellKeyPress(QChar key);
   QChar TextCellKeyPress(QChar key);
+
+  // ---- firmware upload (MainFormUpload.cpp)
+  void UploadSoftwareActionExecute();
+  void TotalDownloadSoftwareActionExecute();
+  // The handler of WM_TOTAL_UPLOAD_PROGRESS on the double progress window:
+  // overall = wParam * 100 / DeviceCount, device = lParam.
+  void WMTotalUploadProgress(int overall, int device);
+  // The end notification of FUploadThread: the port back to even parity.
+  void UploadThreadTerminated();
+  // The file dialog for a firmware file, then its check; empty when the user
+  // cancelled or the file was refused (with a message).
+  QString ChooseFirmwareFile();
+
+  // ---- single-device commands (MainFormCommands.cpp)
+  void ConnectCommandActions();
+  // The selected device, none while a worker uses the port.
+  TDevice* CommandDevice();
+  TDeviceCommands Commands();
+  // Marks and row of the selected device, FModified, the state panel and the
+  // one message box of a command's result.
+  void ApplyCommandResult(const TCommandResult& result);
+  void idReadActionExecute();
+  void saWriteActionExecute();
+  void snReadActionExecute();
+  void tReadActionExecute();
+  void hReadActionExecute();
+  void ModbusDataReadActionExecute();
+  void clbrReadActionExecute();
+  void clbrWriteActionExecute();
+  void CoeffReadActionExecute();
+  void CoeffWriteActionExecute();
+  void tWriteActionExecute();
+  void ConfigReadActionExecute();
+  void ReadUnmeasurableLevelActionExecute();
+  void pmWriteUnmeasurableLevelClick();
+  void EmptyBunkerCalibrationActionExecute();
+  void DeviceToModbusModeActionExecute();
+  void DeviceToLargis1ModeActionExecute();
 
   // ---- actions
   QAction* PortPropertiesAction;
@@ -297,6 +370,9 @@ class TMainForm : public QMainWindow, public IOperationHost {
   void CreateStatePanel();
   void FormCreate();
   void ConnectOperationActions();
+  void ConnectUploadActions();
+  // Keeps the thread in FUploadThread with its end notification; not started.
+  void RegisterUploadThread(TSoftwareUploadThread* thread);
   void PlaceAnimation();
   void BeginEdit(int col, int row);
   void SendProtocolBroadcast(TDeviceProtocol protocol);

@@ -328,6 +328,8 @@ void TMainForm::TotalDownloadSoftwareActionUpdate() {
     a->setVisible(modbus);
     a->setEnabled(enabled);
   }
+  // The one-device upload needs a device to address.
+  if (SelectedIndex() < 0) UploadSoftwareAction->setEnabled(false);
 }
 
 void TMainForm::SwitchForProtocolActionUpdate() {
@@ -343,8 +345,9 @@ void TMainForm::ForLargisProtocolActionUpdate() {
 
 void TMainForm::ForModbusProtocolActionUpdate() {
   ModbusDataReadAction->setVisible(CurrentProtocol() == dpModbus);
-  // It reads the port: not while it is closed or a worker uses it.
-  ModbusDataReadAction->setEnabled(FComPort.Connected() && !Busy());
+  // It reads the port: not while it is closed or a worker uses it, and not
+  // without a selected device to address.
+  ModbusDataReadAction->setEnabled(FComPort.Connected() && !Busy() && SelectedIndex() >= 0);
 }
 
 // While a worker thread is set, every action that would use the port or
