@@ -15,6 +15,7 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "ComPort.h"
 #include "SimProtocols.h"
 
 using TClock = std::chrono::steady_clock;
@@ -29,14 +30,6 @@ constexpr milliseconds kDriftPeriod{1000};
 
 std::runtime_error SystemError(const std::string& what) {
   return std::runtime_error(what + ": " + std::strerror(errno));
-}
-
-// Same rule as VirtualLineDirectory() of the serial-port layer; kept here so
-// that the simulator does not need the port implementation.
-std::string LineDirectory() {
-  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  if (runtime && *runtime) return std::string(runtime) + "/lim07-lines";
-  return "/tmp/lim07-lines-" + std::to_string(getuid());
 }
 
 void EnsurePrivateDirectory(const std::string& dir) {
@@ -349,7 +342,7 @@ void TVirtualLine::AddLink(const std::string& path) {
 }
 
 std::string TVirtualLine::Announce() {
-  const std::string dir = LineDirectory();
+  const std::string dir = VirtualLineDirectory();
   EnsurePrivateDirectory(dir);
   RemoveStaleLinks(dir);
   const int n = ++gAnnounced;

@@ -13,10 +13,7 @@
 #include "MainForm.h"
 #include "UiHooks.h"
 
-#if __has_include("VirtualLine.h")
 #include "VirtualLine.h"
-#define LIM07_HAVE_DEMO 1
-#endif
 
 namespace {
 
@@ -46,19 +43,12 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("lim07"));
 
-#ifdef LIM07_HAVE_DEMO
   // The demo line lives as long as the window: declared first, freed last.
   std::unique_ptr<TVirtualLine> line;
   if (demo) {
     line = MakeDemoLine();
     if (port.empty()) port = line->SlavePath();
   }
-#else
-  if (demo) {
-    std::fprintf(stderr, "lim07: this build has no virtual line\n");
-    return 1;
-  }
-#endif
 
   TMainForm form;
   if (!port.empty()) {

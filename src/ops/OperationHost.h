@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "ComPort.h"
 #include "DeviceList.h"
@@ -34,9 +35,14 @@ class IOperationHost {
   // (row = list index + 1).
   virtual void ClearWrittenMarks(int row, bool address, bool sensorCount, bool calibration,
                                  bool coefficient) = 0;
+  // Runs f where the device list may be changed (on the user-interface thread
+  // in the window) and returns once it has run. Workers use it to store what
+  // they read into listed devices. The default runs f on the calling thread,
+  // which suits a host without a user-interface thread.
+  virtual void Synchronize(const std::function<void()>& f) { f(); }
 
   // Progress reports, sent and waited for.
-  virtual void ProgressPercent(int percent) = 0;                                // 1126
+  virtual void ProgressPercent(int percent) = 0;                                     // 1126
   virtual void ProgressDevice(std::uint16_t plantNumber, std::uint8_t address) = 0;  // 1127
-  virtual void TotalUploadProgress(int index, int percent) = 0;                 // 1128
+  virtual void TotalUploadProgress(int index, int percent) = 0;                      // 1128
 };

@@ -111,6 +111,10 @@ void TMainForm::ConnectOperationActions() {
   //   ConnectAction(RunAction, &TMainForm::RunActionExecute);
   // Polling (MainFormPolling.cpp): RunAction, StopAction, SetIntervalAction
   //   (and FOnRefreshDataGrid).
+  ConnectAction(RunAction, &TMainForm::RunActionExecute);
+  ConnectAction(StopAction, &TMainForm::StopActionExecute);
+  ConnectAction(SetIntervalAction, &TMainForm::SetIntervalActionExecute);
+  FOnRefreshDataGrid = [this] { UpdateDataGrid(); };
   // Line scan (MainFormScan.cpp): SearchAction.
   // Batch (MainFormBatch.cpp): RefreshDeviceAction, UpdateDeviceAction,
   //   AllAddressWriteAction.
@@ -122,6 +126,7 @@ void TMainForm::ConnectOperationActions() {
   //   ModbusDataReadAction, DeviceToModbusModeAction, DeviceToLargis1ModeAction,
   //   EmptyBunkerCalibrationAction, ReadUnmeasurableLevelAction,
   //   WriteUnmeasurableLevelAction.
+  ConnectCommandActions();
   // ---- end of the operations' block
 }
 

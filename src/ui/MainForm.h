@@ -23,15 +23,18 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 #include <QThread>
 #include <atomic>
 #include <cstdint>
 #include <functional>
 
 #include "ComPort.h"
+#include "DeviceCommands.h"
 #include "DeviceList.h"
 #include "DeviceProtocol.h"
 #include "OperationHost.h"
+#include "Animate.h"
 #include "StringGrid.h"
 #include "WorkerThread.h"
 
@@ -137,6 +140,27 @@ class TMainForm : public QMainWindow, public IOperationHost {
   // degrees with two decimals and the system's decimal separator.
   static QString TemperatureText(std::uint16_t word);
 
+  // ---- polling (MainFormPolling.cpp)
+  void RunActionExecute();
+  void StopActionExecute();
+  void SetIntervalActionExecute();
+  // Lays out sgData for the current list: headers, widths, one row a device
+  // with its name.
+  void BuildDataGrid();
+  // The body of RefreshDataGrid, on the user-interface thread: every device
+  // row from the records, with the table's repainting held until the end.
+  void UpdateDataGrid();
+  // The texts of columns 1 … 3 + sensorColumns of a device's data-table row:
+  // level code, level, state, then one temperature per column (empty beyond
+  // the device's own sensors). Takes the device's temperature lock.
+  static QStringList DataRowTexts(const TDevice& device, int sensorColumns);
+  // "0x2D": the state bits 0…14 of both state words, at least two upper-case
+  // hexadecimal digits.
+  static QString StateText(std::uint16_t levelState, std::uint16_t temperatureState);
+  // The texts sgData shows now, row by row (device i at index i, columns
+  // 1 …); a refresh writes only the cells whose text changed.
+  QVector<QStringList> FDataTexts;
+
   // ---- port, protocol, actions
   QString PortDescription() const;
   void RefreshPortDescription();
@@ -191,6 +215,32 @@ class TMainForm : public QMainWindow, public IOperationHost {
   void EditorExit();
   QChar IntegerCellKeyPress(QChar key);
   QChar TextCellKeyPress(QChar key);
+
+  // ---- single-device commands (MainFormCommands.cpp)
+  void ConnectCommandActions();
+  // The selected device, none while a worker uses the port.
+  TDevice* CommandDevice();
+  TDeviceCommands Commands();
+  // Marks and row of the selected device, FModified, the state panel and the
+  // one message box of a command's result.
+  void ApplyCommandResult(const TCommandResult& result);
+  void idReadActionExecute();
+  void saWriteActionExecute();
+  void snReadActionExecute();
+  void tReadActionExecute();
+  void hReadActionExecute();
+  void ModbusDataReadActionExecute();
+  void clbrReadActionExecute();
+  void clbrWriteActionExecute();
+  void CoeffReadActionExecute();
+  void CoeffWriteActionExecute();
+  void tWriteActionExecute();
+  void ConfigReadActionExecute();
+  void ReadUnmeasurableLevelActionExecute();
+  void pmWriteUnmeasurableLevelClick();
+  void EmptyBunkerCalibrationActionExecute();
+  void DeviceToModbusModeActionExecute();
+  void DeviceToLargis1ModeActionExecute();
 
   // ---- actions
   QAction* PortPropertiesAction;

@@ -343,8 +343,9 @@ void TMainForm::ForLargisProtocolActionUpdate() {
 
 void TMainForm::ForModbusProtocolActionUpdate() {
   ModbusDataReadAction->setVisible(CurrentProtocol() == dpModbus);
-  // It reads the port: not while it is closed or a worker uses it.
-  ModbusDataReadAction->setEnabled(FComPort.Connected() && !Busy());
+  // It reads the port: not while it is closed or a worker uses it, and not
+  // without a selected device to address.
+  ModbusDataReadAction->setEnabled(FComPort.Connected() && !Busy() && SelectedIndex() >= 0);
 }
 
 // While a worker thread is set, every action that would use the port or

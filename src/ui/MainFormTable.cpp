@@ -187,6 +187,8 @@ void TMainForm::AddDevice(TDevice* device) {
     FModified = true;
     SelectDevice(i);
     EnforceMinimumPeriod();
+    // A list that has a device again can lose one (also after a load).
+    if (!Busy()) RemoveDeviceAction->setEnabled(true);
   });
 }
 

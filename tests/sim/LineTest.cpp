@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <thread>
 
+#include "ComPort.h"
 #include "SimTestPort.h"
 
 using namespace std::chrono_literals;
@@ -191,6 +193,9 @@ TEST(VirtualLine, LinksAndAnnouncementAreRemovedWithTheLine) {
     struct stat st;
     ASSERT_EQ(stat((std::string(dir) + "/lim07-lines").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
+    // The port list of the program shows it.
+    const auto ports = ListSerialPorts();
+    EXPECT_NE(std::find(ports.begin(), ports.end(), announced), ports.end());
     TTestPort port(announced);  // through the link
     port.Write(kIdent);
     EXPECT_EQ(port.Read(10).size(), 10u);
