@@ -22,6 +22,10 @@ const TLineCommand kLineCommands[] = {
     {"set-address", CmdSetAddress, false},
     {"calibrate-empty", CmdCalibrateEmpty, true},
     {"switch-protocol", CmdSwitchProtocol, false},
+    {"scan", CmdScan, false},
+    {"batch-read", CmdBatch, true},
+    {"batch-write", CmdBatch, true},
+    {"write-addresses", CmdBatch, true},
     {"upload", CmdUpload, true},
 };
 

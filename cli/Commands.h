@@ -27,6 +27,8 @@ int CmdWriteSettings(TSession& session);
 int CmdSetAddress(TSession& session);
 int CmdCalibrateEmpty(TSession& session);
 int CmdSwitchProtocol(TSession& session);
+int CmdScan(TSession& session);
+int CmdBatch(TSession& session);
 int CmdUpload(TSession& session);
 
 // The device's settings as "key value" pairs (for tables and JSON).
