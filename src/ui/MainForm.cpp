@@ -118,8 +118,13 @@ void TMainForm::ConnectOperationActions() {
   // Line scan (MainFormScan.cpp): SearchAction.
   // Batch (MainFormBatch.cpp): RefreshDeviceAction, UpdateDeviceAction,
   //   AllAddressWriteAction.
+  ConnectAction(SearchAction, &TMainForm::SearchActionExecute);
+  ConnectAction(RefreshDeviceAction, &TMainForm::RefreshDeviceActionExecute);
+  ConnectAction(UpdateDeviceAction, &TMainForm::UpdateDeviceActionExecute);
+  ConnectAction(AllAddressWriteAction, &TMainForm::AllAddressWriteActionExecute);
   // Firmware upload (MainFormUpload.cpp): UploadSoftwareAction,
   //   TotalDownloadSoftwareAction (and FOnTotalUploadProgress).
+  ConnectUploadActions();
   // Single-device commands (MainFormCommands.cpp): idReadAction, saWriteAction,
   //   snReadAction, tReadAction, hReadAction, clbrReadAction, clbrWriteAction,
   //   CoeffReadAction, CoeffWriteAction, tWriteAction, ConfigReadAction,

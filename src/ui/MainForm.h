@@ -49,6 +49,7 @@ class QTimer;
 class QToolBar;
 class QToolButton;
 class TAnimate;
+class TSoftwareUploadThread;
 
 // The mark put into a device-table cell whose value the device has not
 // confirmed. Color is light red: the toolkit's 0x9090FF (BGR), #FF9090.
@@ -77,6 +78,7 @@ class TMainForm : public QMainWindow, public IOperationHost {
   void ProgressPercent(int percent) override;
   void ProgressDevice(std::uint16_t plantNumber, std::uint8_t address) override;
   void TotalUploadProgress(int index, int percent) override;
+  void Synchronize(const std::function<void()>& f) override { RunOnUiThread(f); }
 
   // Runs f on the user-interface thread and returns when it has run: directly
   // when already there, otherwise as a blocking queued call.
@@ -204,6 +206,15 @@ class TMainForm : public QMainWindow, public IOperationHost {
   void PopupMenuPopup();
   void pmNoMarkClick();
   void RefreshDeviceActionUpdate();
+  // ---- line scan (MainFormScan.cpp) and batch operations (MainFormBatch.cpp)
+  void SearchActionExecute();
+  void RefreshDeviceActionExecute();
+  void UpdateDeviceActionExecute();
+  void AllAddressWriteActionExecute();
+  // True when two listed devices share a system address.
+  bool HasDuplicateAddresses() const { return FDevices.HasDuplicateAddresses(); }
+  // Marks columns first..last of every device row as not confirmed.
+  void MarkUnconfirmed(int firstCol, int lastCol);
   void TotalDownloadSoftwareActionUpdate();
   void SwitchForProtocolActionUpdate();
   void ForLargisProtocolActionUpdate();
@@ -215,6 +226,18 @@ class TMainForm : public QMainWindow, public IOperationHost {
   void EditorExit();
   QChar IntegerCellKeyPress(QChar key);
   QChar TextCellKeyPress(QChar key);
+
+  // ---- firmware upload (MainFormUpload.cpp)
+  void UploadSoftwareActionExecute();
+  void TotalDownloadSoftwareActionExecute();
+  // The handler of WM_TOTAL_UPLOAD_PROGRESS on the double progress window:
+  // overall = wParam * 100 / DeviceCount, device = lParam.
+  void WMTotalUploadProgress(int overall, int device);
+  // The end notification of FUploadThread: the port back to even parity.
+  void UploadThreadTerminated();
+  // The file dialog for a firmware file, then its check; empty when the user
+  // cancelled or the file was refused (with a message).
+  QString ChooseFirmwareFile();
 
   // ---- single-device commands (MainFormCommands.cpp)
   void ConnectCommandActions();
@@ -347,6 +370,9 @@ class TMainForm : public QMainWindow, public IOperationHost {
   void CreateStatePanel();
   void FormCreate();
   void ConnectOperationActions();
+  void ConnectUploadActions();
+  // Keeps the thread in FUploadThread with its end notification; not started.
+  void RegisterUploadThread(TSoftwareUploadThread* thread);
   void PlaceAnimation();
   void BeginEdit(int col, int row);
   void SendProtocolBroadcast(TDeviceProtocol protocol);
