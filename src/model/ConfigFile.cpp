@@ -7,6 +7,7 @@
 #include <array>
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <istream>
@@ -383,13 +384,41 @@ bool WriteAll(int fd, const std::string& data) {
   return true;
 }
 
-void WriteInPlace(const std::string& path, const std::string& image) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+bool ReadAll(int fd, std::string& data) {
+  char buffer[4096];
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) return true;
+    data.append(buffer, static_cast<std::size_t>(n));
+  }
+}
+
+bool WriteAllAt(int fd, const std::string& data) {
+  return ::lseek(fd, 0, SEEK_SET) == 0 && WriteAll(fd, data);
+}
+
+// Rewrites a file whose folder does not let us add a temporary file beside
+// it. The old contents are kept in memory and put back when the new ones
+// cannot be written whole, so a failure still leaves the old file as it was
+// (short of the machine stopping midway).
+void RewriteInPlace(const std::string& path, const std::string& image) {
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
   if (fd < 0) throw EConfigWrite(SystemMessage("Cannot create file", path, errno));
-  const bool ok = WriteAll(fd, image);
-  const int error = errno;
-  if (::close(fd) != 0 || !ok)
-    throw EConfigWrite(SystemMessage("Cannot write file", path, ok ? errno : error));
+  std::string old;
+  bool ok = ReadAll(fd, old);
+  int error = errno;
+  if (ok) {
+    ok = WriteAllAt(fd, image) && ::ftruncate(fd, static_cast<off_t>(image.size())) == 0 &&
+         ::fsync(fd) == 0;
+    error = errno;
+    if (!ok) {
+      (void)(WriteAllAt(fd, old) && ::ftruncate(fd, static_cast<off_t>(old.size())) == 0);
+    }
+  }
+  if (::close(fd) != 0 && ok) ok = false, error = errno;
+  if (!ok) throw EConfigWrite(SystemMessage("Cannot write file", path, error));
 }
 
 }  // namespace
@@ -504,21 +533,32 @@ void SaveConfigurationFile(const std::string& path, const TCustomComPort& port,
                            const TDeviceList& devices) {
   const std::string image = ConfigurationImage(port, devices);
 
-  // A link is rewritten where it points, so that it stays a link.
+  // A link stays a link: the file it points to is replaced.
+  std::string target = path;
   struct stat st {};
-  const bool exists = ::lstat(path.c_str(), &st) == 0;
-  if (exists && S_ISLNK(st.st_mode)) return WriteInPlace(path, image);
+  bool exists = ::lstat(path.c_str(), &st) == 0;
+  if (exists && S_ISLNK(st.st_mode)) {
+    char* resolved = ::realpath(path.c_str(), nullptr);
+    if (!resolved) return RewriteInPlace(path, image);  // dangling: nothing to lose
+    target = resolved;
+    std::free(resolved);
+    exists = ::lstat(target.c_str(), &st) == 0;
+  }
 
   static std::atomic<unsigned> counter{0};
   const std::string temp =
-      path + ".~" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
+      target + ".~" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
   const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  if (fd < 0) return WriteInPlace(path, image);  // e.g. a folder we may not add to
+  if (fd < 0) {
+    // A folder we may not add to, while the file itself may be writable.
+    if (errno == EACCES || errno == EPERM) return RewriteInPlace(target, image);
+    throw EConfigWrite(SystemMessage("Cannot create file", path, errno));
+  }
   if (exists && S_ISREG(st.st_mode)) (void)::fchmod(fd, st.st_mode & 07777);
   bool ok = WriteAll(fd, image) && ::fsync(fd) == 0;
   int error = errno;
   if (::close(fd) != 0 && ok) ok = false, error = errno;
-  if (ok && ::rename(temp.c_str(), path.c_str()) != 0) ok = false, error = errno;
+  if (ok && ::rename(temp.c_str(), target.c_str()) != 0) ok = false, error = errno;
   if (!ok) {
     ::unlink(temp.c_str());
     throw EConfigWrite(SystemMessage("Cannot write file", path, error));

@@ -83,8 +83,10 @@ std::string ConfigurationImage(const TCustomComPort& port, const TDeviceList& de
 
 // Writes the configuration: the settings block, then every device's record in
 // list order. The new contents go to a temporary file beside the target that
-// then replaces it, so a failed save leaves the old file as it was (where the
-// folder does not allow a new file, the target is rewritten in place). Any
+// then replaces it, so a failed save leaves the old file as it was. A link
+// stays a link (the file it points to is replaced). Where the folder does not
+// allow a new file, the target is rewritten in place with its old contents
+// kept in memory and put back if the new ones cannot be written whole. Any
 // failure raises EConfigWrite with the system's message.
 void SaveConfigurationFile(const std::string& path, const TCustomComPort& port,
                            const TDeviceList& devices);

@@ -332,6 +332,8 @@ void TMainForm::TotalDownloadSoftwareActionUpdate() {
     a->setVisible(modbus);
     a->setEnabled(enabled);
   }
+  // The one-device upload needs a device to address.
+  if (SelectedIndex() < 0) UploadSoftwareAction->setEnabled(false);
 }
 
 void TMainForm::SwitchForProtocolActionUpdate() {

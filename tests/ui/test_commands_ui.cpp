@@ -211,6 +211,15 @@ class CommandsUi : public ::testing::Test {
       return static_cast<int>(mrOk);
     };
   }
+  // Whether the line has logged this request (waits a little for it).
+  bool Received(const TBytes& bytes) const {
+    for (std::size_t n = 1; n < 20; ++n) {
+      for (const TSimFrame& f : line.Frames())
+        if (f.Bytes == bytes) return true;
+      line.WaitFrames(line.FrameCount() + 1, 150ms);
+    }
+    return false;
+  }
   std::vector<QString> MessageTexts() const {
     std::vector<QString> out;
     for (const auto& m : messages) out.push_back(m.Text);
@@ -399,9 +408,7 @@ TEST_F(CommandsUi, ProtocolSwitchBroadcastsShowTheirInformation) {
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_EQ(messages[0].Text, Tr("Команда перевода устройств на протокол Ларгис-1 отправлена."));
   EXPECT_EQ(messages[0].Type, mtInformation);
-  ASSERT_TRUE(line.WaitFrames(1, 2s));
-  EXPECT_EQ(line.Frames().at(0).Bytes,
-            WithCrc({0x00, 0x10, 0x03, 0xEA, 0x00, 0x01, 0x02, 0x00, 0x55}));
+  EXPECT_TRUE(Received(WithCrc({0x00, 0x10, 0x03, 0xEA, 0x00, 0x01, 0x02, 0x00, 0x55})));
   EXPECT_EQ(Sim().Protocol, dpLargis1);
 
   messages.clear();
@@ -410,9 +417,9 @@ TEST_F(CommandsUi, ProtocolSwitchBroadcastsShowTheirInformation) {
   form->DeviceToModbusModeAction->trigger();
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_EQ(messages[0].Text, Tr("Команда перевода устройств на протокол Modbus отправлена."));
-  ASSERT_TRUE(line.WaitFrames(1, 2s));
-  EXPECT_EQ(line.Frames().at(0).Bytes, (TBytes{0xFF, 0xB1, 0x03, 0x03, 0xAA, 0x67, 0xA7}));
-  EXPECT_EQ(Sim().Protocol, dpModbus);
+  EXPECT_TRUE(Received({0xFF, 0xB1, 0x03, 0x03, 0xAA, 0x67, 0xA7}));
+  EXPECT_TRUE(line.WaitDevice(
+      sim, [](const TSimDevice& d) { return d.Protocol == dpModbus; }, 3s));
 }
 
 TEST_F(CommandsUi, RightClickOutsideTheRowsLeavesTheCommandsDisabled) {
@@ -466,4 +473,55 @@ TEST_F(CommandsUi, DataReadShowsTheFailureInThePanel) {
   EXPECT_EQ(MessageTexts(), (std::vector<QString>{Tr("Операция не выполнена!")}));
   EXPECT_EQ(form->lLastOperation->text(), Tr("Чтение данных уровнемера"));
   EXPECT_EQ(form->lLastResult->text(), Tr("Нет связи с прибором"));
+}
+
+TEST_F(CommandsUi, HiddenCommandsStillWorkWhenExecuted) {
+  Start(dpLargis1);
+  form->UpdateActions();
+  form->PopupMenuPopup();
+  for (QAction* hidden :
+       {form->clbrReadAction, form->clbrWriteAction, form->ConfigReadAction, form->tWriteAction})
+    EXPECT_FALSE(hidden->isVisible()) << hidden->objectName().toStdString();
+  EXPECT_FALSE(form->pmCoeff->isVisible());
+  EXPECT_FALSE(form->pmCoeffWrite->isVisible());
+
+  MarkAll();
+  line.Modify(sim, [](TSimDevice& d) {
+    d.AveragingCoefficient = 12;
+    d.Temperatures.resize(5, 0x0100);
+  });
+  form->clbrReadAction->trigger();
+  EXPECT_EQ(Cell(5), "4000");  // 0x0FA0 from the device
+  EXPECT_EQ(MarkedColumns(), (std::vector<int>{2, 3, 4, 9}));
+  EXPECT_TRUE(form->FModified);
+
+  form->FModified = false;
+  form->CoeffReadAction->trigger();
+  EXPECT_EQ(Cell(9), "12");
+  EXPECT_EQ(MarkedColumns(), (std::vector<int>{2, 3, 4}));
+  EXPECT_TRUE(form->FModified);
+
+  form->FModified = false;
+  MarkAll();
+  form->ConfigReadAction->trigger();
+  EXPECT_EQ(Cell(4), "5");
+  EXPECT_EQ(MarkedColumns(), (std::vector<int>{2}));  // the plant number is never confirmed here
+  EXPECT_FALSE(form->FModified);
+
+  AnswerInteger("300");  // clamped to 255
+  form->CoeffWriteAction->trigger();
+  EXPECT_EQ(Sim().AveragingCoefficient, 255);
+  EXPECT_EQ(Cell(9), "255");
+  EXPECT_TRUE(form->FModified);
+  EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(CommandsUi, OneDeviceUploadNeedsASelectedDevice) {
+  Start(dpModbus);
+  form->UpdateActions();
+  EXPECT_TRUE(form->UploadSoftwareAction->isEnabled());
+  form->SelectDevice(-1);
+  form->UpdateActions();
+  EXPECT_FALSE(form->UploadSoftwareAction->isEnabled());
+  EXPECT_TRUE(form->TotalDownloadSoftwareAction->isEnabled());
 }
