@@ -12,7 +12,8 @@ if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -x "$build/src/app/lim07" ]; t
 fi
 echo "No display found: here is the demo line polled from the terminal."
 if [ -x "$build/cli/lim07ctl" ]; then
-  "$build/cli/lim07ctl" --demo poll --cycles 5
+  "$build/cli/lim07ctl" --demo poll --cycles 5 || true
+  echo "(the command line: $build/cli/lim07ctl --help)"
 elif [ -x "$build/sim/lim07-sim" ]; then
   "$build/sim/lim07-sim" --demo & pid=$!
   sleep 3; kill "$pid"

@@ -133,7 +133,8 @@ void Badge(QPainter& p, const QString& text, const QColor& color) {
 int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", "offscreen");
   QGuiApplication app(argc, argv);
-  const QString dir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("src/ui/resources");
+  const QString dir =
+      argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("src/ui/resources");
   QDir().mkpath(dir + QStringLiteral("/icons"));
   QDir().mkpath(dir + QStringLiteral("/clips"));
   const QString icons = dir + QStringLiteral("/icons");
@@ -188,7 +189,8 @@ int main(int argc, char** argv) {
     p.drawLine(QPointF(18, 22), QPointF(30, 22));
   });
   ok &= Save(icons, "largis1", [](QPainter& p) { Badge(p, QStringLiteral("Л1"), kBlue); });
-  ok &= Save(icons, "modbus", [](QPainter& p) { Badge(p, QStringLiteral("MB"), QColor(0xE0, 0x80, 0x10)); });
+  ok &= Save(icons, "modbus",
+             [](QPainter& p) { Badge(p, QStringLiteral("MB"), QColor(0xE0, 0x80, 0x10)); });
   ok &= Save(icons, "about", [](QPainter& p) {
     p.setPen(Qt::NoPen);
     p.setBrush(kBlue);

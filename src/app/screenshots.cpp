@@ -8,9 +8,9 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QProgressBar>
-#include <QPainter>
 #include <QTimer>
 #include <cstdio>
 
@@ -35,7 +35,8 @@ void Save(QWidget& w, const QString& name) {
   {
     QPainter p(&image);
     p.setPen(Qt::white);
-    p.drawText(QRect(6, 0, image.width() - 12, 22), Qt::AlignVCenter | Qt::AlignLeft, w.windowTitle());
+    p.drawText(QRect(6, 0, image.width() - 12, 22), Qt::AlignVCenter | Qt::AlignLeft,
+               w.windowTitle());
     p.drawPixmap(0, 22, body);
   }
   if (qobject_cast<QMenu*>(&w)) image = body.toImage();
@@ -84,9 +85,11 @@ int main(int argc, char** argv) {
 
   {
     TMainForm form;
-    form.AddDevice(DemoDevice("Силос 1", 1201, 1, {0x0191, 0xFF60, 0xDDDD, 0xAAAA, 0x0150, 0x0148,
-                                                    0x0140, 0x0139, 0x0130, 0x0128}));
-    form.AddDevice(DemoDevice("Силос 2", 1202, 2, {0x0100, 0x0101, 0x0102, 0x0103, 0x0104, 0x0105}));
+    form.AddDevice(DemoDevice(
+        "Силос 1", 1201, 1,
+        {0x0191, 0xFF60, 0xDDDD, 0xAAAA, 0x0150, 0x0148, 0x0140, 0x0139, 0x0130, 0x0128}));
+    form.AddDevice(
+        DemoDevice("Силос 2", 1202, 2, {0x0100, 0x0101, 0x0102, 0x0103, 0x0104, 0x0105}));
     form.AddDevice(DemoDevice("Бункер 3", 1205, 3, {0x0200, 0x0210, 0x0220, 0x0230}));
     form.SetCellMark(3, 2, form.FMark);
     form.SelectDevice(0);
@@ -120,8 +123,9 @@ int main(int argc, char** argv) {
   }
   {
     TIDForm f;
-    f.Memo->setPlainText(QString::fromUtf8("Тип устройства: ЛИМ-07\nЗаводской номер: 1201\n"
-                                           "Версия аппаратуры: 3\nВерсия ПО: 12"));
+    f.Memo->setPlainText(
+        QString::fromUtf8("Тип устройства: ЛИМ-07\nЗаводской номер: 1201\n"
+                          "Версия аппаратуры: 3\nВерсия ПО: 12"));
     Save(f, QStringLiteral("TIDForm"));
   }
   {

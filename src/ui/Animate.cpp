@@ -18,7 +18,8 @@ void TAnimate::SetResName(const QString& name) {
   QPixmap strip(QStringLiteral(":/clips/%1.png").arg(name));
   if (strip.isNull() || strip.height() <= 0) throw std::runtime_error("Cannot open AVI");
   const int side = strip.height();
-  for (int x = 0; x + side <= strip.width(); x += side) FFrames.append(strip.copy(x, 0, side, side));
+  for (int x = 0; x + side <= strip.width(); x += side)
+    FFrames.append(strip.copy(x, 0, side, side));
   if (FFrames.isEmpty()) throw std::runtime_error("Cannot open AVI");
   setFixedSize(side, side);
   ShowFrame(0);

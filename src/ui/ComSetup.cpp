@@ -10,7 +10,9 @@
 
 namespace {
 
-QString Q(const std::string& s) { return QString::fromStdString(s); }
+QString Q(const std::string& s) {
+  return QString::fromStdString(s);
+}
 
 QStringList ItemsOf(TComProperty property) {
   QStringList items;
@@ -19,7 +21,8 @@ QStringList ItemsOf(TComProperty property) {
       for (const std::string& name : ListSerialPorts()) items << Q(name);
       break;
     case cpBaudRate:
-      for (int v = brCustom; v <= br256000; ++v) items << Q(BaudRateText(static_cast<TBaudRate>(v)));
+      for (int v = brCustom; v <= br256000; ++v)
+        items << Q(BaudRateText(static_cast<TBaudRate>(v)));
       break;
     case cpDataBits:
       for (int v = dbFive; v <= dbEight; ++v) items << Q(DataBitsText(static_cast<TDataBits>(v)));
@@ -53,12 +56,18 @@ TComComboBox::TComComboBox(TComPort& port, TComProperty property, QWidget* paren
 
 QString TComComboBox::CurrentValueText() const {
   switch (FComProperty) {
-    case cpPort: return Q(FComPort.Port());
-    case cpBaudRate: return Q(BaudRateText(FComPort.BaudRate()));
-    case cpDataBits: return Q(DataBitsText(FComPort.DataBits()));
-    case cpStopBits: return Q(StopBitsText(FComPort.StopBits()));
-    case cpParity: return Q(ParityText(FComPort.Parity().Bits()));
-    case cpFlowControl: return Q(FlowControlText(FComPort.FlowControl().FlowControl()));
+    case cpPort:
+      return Q(FComPort.Port());
+    case cpBaudRate:
+      return Q(BaudRateText(FComPort.BaudRate()));
+    case cpDataBits:
+      return Q(DataBitsText(FComPort.DataBits()));
+    case cpStopBits:
+      return Q(StopBitsText(FComPort.StopBits()));
+    case cpParity:
+      return Q(ParityText(FComPort.Parity().Bits()));
+    case cpFlowControl:
+      return Q(FlowControlText(FComPort.FlowControl().FlowControl()));
   }
   return QString();
 }
@@ -75,12 +84,24 @@ void TComComboBox::ApplySetting() {
   if (currentIndex() < 0) return;  // nothing chosen: the setting stays as it is
   const std::string text = currentText().toStdString();
   switch (FComProperty) {
-    case cpPort: FComPort.SetPort(text); break;
-    case cpBaudRate: FComPort.SetBaudRate(BaudRateFromText(text)); break;
-    case cpDataBits: FComPort.SetDataBits(DataBitsFromText(text)); break;
-    case cpStopBits: FComPort.SetStopBits(StopBitsFromText(text)); break;
-    case cpParity: FComPort.Parity().SetBits(ParityFromText(text)); break;
-    case cpFlowControl: FComPort.FlowControl().SetFlowControl(FlowControlFromText(text)); break;
+    case cpPort:
+      FComPort.SetPort(text);
+      break;
+    case cpBaudRate:
+      FComPort.SetBaudRate(BaudRateFromText(text));
+      break;
+    case cpDataBits:
+      FComPort.SetDataBits(DataBitsFromText(text));
+      break;
+    case cpStopBits:
+      FComPort.SetStopBits(StopBitsFromText(text));
+      break;
+    case cpParity:
+      FComPort.Parity().SetBits(ParityFromText(text));
+      break;
+    case cpFlowControl:
+      FComPort.FlowControl().SetFlowControl(FlowControlFromText(text));
+      break;
   }
 }
 

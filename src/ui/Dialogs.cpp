@@ -27,7 +27,9 @@ constexpr QChar kBackspace(8);
 constexpr QChar kEnter(13);
 constexpr QChar kEscape(27);
 
-QString Tr(const char* utf8) { return QString::fromUtf8(utf8); }
+QString Tr(const char* utf8) {
+  return QString::fromUtf8(utf8);
+}
 
 QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption) {
   auto* b = new QPushButton(Tr(caption), parent);
@@ -49,10 +51,17 @@ class TKeyPressFilterObject : public QObject {
     QChar key;
     switch (ke->key()) {
       case Qt::Key_Return:
-      case Qt::Key_Enter: key = kEnter; break;
-      case Qt::Key_Escape: key = kEscape; break;
-      case Qt::Key_Backspace: key = kBackspace; break;
-      case Qt::Key_Delete: return false;  // edits, types no character
+      case Qt::Key_Enter:
+        key = kEnter;
+        break;
+      case Qt::Key_Escape:
+        key = kEscape;
+        break;
+      case Qt::Key_Backspace:
+        key = kBackspace;
+        break;
+      case Qt::Key_Delete:
+        return false;  // edits, types no character
       default:
         if (ke->text().isEmpty()) return false;  // arrows, Home, End…
         key = ke->text().at(0);
@@ -127,9 +136,10 @@ bool InputInteger(const QString& caption, int min, int max, int& value) {
   const QString text = form.Editor->text();
   int entered = text.toInt(&ok, 10);
   if (!ok)
-    throw EInputInteger((QLatin1Char('"') + text + QLatin1Char('"') + Tr(" не является целым числом!"))
-                            .toUtf8()
-                            .toStdString());
+    throw EInputInteger(
+        (QLatin1Char('"') + text + QLatin1Char('"') + Tr(" не является целым числом!"))
+            .toUtf8()
+            .toStdString());
   if (min != max) {
     if (entered > max) entered = max;
     if (entered < min) entered = min;
@@ -208,15 +218,22 @@ TAddLimForm::TAddLimForm(QWidget* parent) : QDialog(parent) {
 QChar TAddLimForm::eKeyPress(QChar key) {
   // Enter and Escape go on to the dialog (default button, Cancel).
   if (key == kEnter || key == kEscape) return key;
-  if (key == kBackspace || key == QLatin1Char('.') || (key.isDigit() && key.unicode() < 128)) return key;
+  if (key == kBackspace || key == QLatin1Char('.') || (key.isDigit() && key.unicode() < 128))
+    return key;
   return QChar();
 }
 
-QString TAddLimForm::DeviceName() const { return eName->text(); }
+QString TAddLimForm::DeviceName() const {
+  return eName->text();
+}
 
-int TAddLimForm::Number() const { return eNumber->text().toInt(); }
+int TAddLimForm::Number() const {
+  return eNumber->text().toInt();
+}
 
-int TAddLimForm::Address() const { return eAddress->text().toInt(); }
+int TAddLimForm::Address() const {
+  return eAddress->text().toInt();
+}
 
 // ------------------------------------------------------------ progress forms
 
@@ -301,7 +318,9 @@ void TProgressForm::SetPosition(int percent) {
   }
 }
 
-void TProgressForm::closeEvent(QCloseEvent* event) { event->ignore(); }
+void TProgressForm::closeEvent(QCloseEvent* event) {
+  event->ignore();
+}
 
 TProgressXForm::TProgressXForm(QWidget* parent) : QDialog(parent, kNoFrameButtons) {
   setObjectName(QStringLiteral("TProgressXForm"));
@@ -339,11 +358,17 @@ void TProgressXForm::SetNumber(int number) {
   done(mrOk);
 }
 
-void TProgressXForm::SetAddress(int address) { lAddress->setText(QString::number(address)); }
+void TProgressXForm::SetAddress(int address) {
+  lAddress->setText(QString::number(address));
+}
 
-void TProgressXForm::closeEvent(QCloseEvent* event) { event->ignore(); }
+void TProgressXForm::closeEvent(QCloseEvent* event) {
+  event->ignore();
+}
 
-void ShowProgress(QThread* thread, const QString& caption) { RunProgress(gProgressForm, thread, caption); }
+void ShowProgress(QThread* thread, const QString& caption) {
+  RunProgress(gProgressForm, thread, caption);
+}
 
 void SetProgress(int percent) {
   if (gProgressForm) gProgressForm->SetPosition(percent);
@@ -360,8 +385,12 @@ void SetProgressX(int number, int address) {
   if (form) form->SetAddress(address);
 }
 
-TProgressForm* ProgressForm() { return gProgressForm; }
-TProgressXForm* ProgressXForm() { return gProgressXForm; }
+TProgressForm* ProgressForm() {
+  return gProgressForm;
+}
+TProgressXForm* ProgressXForm() {
+  return gProgressXForm;
+}
 
 // ----------------------------------------------------------- TStartModeForm
 
@@ -399,7 +428,9 @@ TStartModeForm::TStartModeForm(QWidget* parent) : QDialog(parent) {
   setMinimumWidth(280);
 }
 
-int TStartModeForm::ItemIndex() const { return rgProtocol->checkedId(); }
+int TStartModeForm::ItemIndex() const {
+  return rgProtocol->checkedId();
+}
 
 void TStartModeForm::SetItemIndex(int index) {
   if (QAbstractButton* b = rgProtocol->button(index)) b->setChecked(true);
@@ -432,8 +463,7 @@ TAboutForm::TAboutForm(QWidget* parent) : QDialog(parent) {
   panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
   auto* lines = new QVBoxLayout(panel);
   const char* publisher[] = {"Сервисная утилита термоподвесок ЛИМ-07",
-                             "Протоколы: Ларгис-1, Modbus RTU",
-                             "Загрузка ПО: XModem-CRC",
+                             "Протоколы: Ларгис-1, Modbus RTU", "Загрузка ПО: XModem-CRC",
                              "Для ОС Linux, Qt 6"};
   for (const char* text : publisher) {
     auto* l = new QLabel(Tr(text), panel);

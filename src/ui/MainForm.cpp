@@ -11,8 +11,8 @@
 #include <QFrame>
 #include <QGridLayout>
 #include <QGroupBox>
-#include <QHeaderView>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -33,7 +33,9 @@
 
 namespace {
 
-QString Tr(const char* utf8) { return QString::fromUtf8(utf8); }
+QString Tr(const char* utf8) {
+  return QString::fromUtf8(utf8);
+}
 
 // Light red: the toolkit's 0x9090FF in its blue-green-red order.
 const QColor kMarkColor(0xFF, 0x90, 0x90);
@@ -98,7 +100,8 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), FMark(new TColorFla
   // pending: paint and timer events only, never input, so that no click can
   // delete the device in use or start a second user of the port meanwhile.
   SetProcessMessagesHook([] {
-    if (QCoreApplication::instance() && QThread::currentThread() == QCoreApplication::instance()->thread())
+    if (QCoreApplication::instance() &&
+        QThread::currentThread() == QCoreApplication::instance()->thread())
       QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
   });
 
@@ -174,7 +177,8 @@ void TMainForm::CreateClientArea() {
   Animate_T->hide();
 
   connect(sgDevices, &TStringGrid::GridMouseDown, this, &TMainForm::sgDevicesMouseDown);
-  connect(sgDevices, &TStringGrid::GridDblClick, this, [this] { RunGuarded([this] { sgDevicesDblClick(); }); });
+  connect(sgDevices, &TStringGrid::GridDblClick, this,
+          [this] { RunGuarded([this] { sgDevicesDblClick(); }); });
   connect(sgDevices, &QWidget::customContextMenuRequested, this, [this] {
     PopupMenuPopup();
     PopupMenu->popup(QCursor::pos());
@@ -271,9 +275,9 @@ void TMainForm::FormCreate() {
     const char* Header;
     int Width;
   };
-  const TColumn columns[] = {{"", 16},        {"Имя", 124},     {"Зав. №", 96},   {"Сист. адрес", 96},
-                             {"Т. изм.", 48}, {"С1", -1},       {"НУ [дм]", 48},  {"C2", -1},
-                             {"H2", -1},      {"Kуср", -1},     {"Примечание", 240}};
+  const TColumn columns[] = {{"", 16},        {"Имя", 124}, {"Зав. №", 96},     {"Сист. адрес", 96},
+                             {"Т. изм.", 48}, {"С1", -1},   {"НУ [дм]", 48},    {"C2", -1},
+                             {"H2", -1},      {"Kуср", -1}, {"Примечание", 240}};
   const QFontMetrics fm(sgDevices->horizontalHeader()->font());
   for (int c = 0; c < 11; ++c) {
     // At least as wide as the header text in the font in use.
@@ -289,7 +293,8 @@ void TMainForm::FormCreate() {
 }
 
 void TMainForm::PlaceAnimation() {
-  const int y = ToolBar1->geometry().top() + qMax(0, (ToolBar1->height() - Animate_T->height()) / 2);
+  const int y =
+      ToolBar1->geometry().top() + qMax(0, (ToolBar1->height() - Animate_T->height()) / 2);
   Animate_T->move(width() - Animate_T->width() - 16, y);
   Animate_T->raise();
 }

@@ -29,12 +29,12 @@
 #include <cstdint>
 #include <functional>
 
+#include "Animate.h"
 #include "ComPort.h"
 #include "DeviceCommands.h"
 #include "DeviceList.h"
 #include "DeviceProtocol.h"
 #include "OperationHost.h"
-#include "Animate.h"
 #include "StringGrid.h"
 #include "WorkerThread.h"
 

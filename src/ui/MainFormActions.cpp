@@ -40,8 +40,8 @@ const TActionDesign kActions[] = {
      "File Actions", "open", true, true},
     {&TMainForm::SaveAction, "SaveAction", "Сохранить", "Записать конфигурацию в текущий файл",
      "File Actions", "save", false, true},
-    {&TMainForm::SaveAsAction, "SaveAsAction", "Сохранить как", "Записать конфигурацию в новый файл",
-     "File Actions", "saveas", true, true},
+    {&TMainForm::SaveAsAction, "SaveAsAction", "Сохранить как",
+     "Записать конфигурацию в новый файл", "File Actions", "saveas", true, true},
     {&TMainForm::AddDeviceAction, "AddDeviceAction", "Добавить устройство", "Добавить устройство",
      "Edit Actions", "add", true, true},
     {&TMainForm::RemoveDeviceAction, "RemoveDeviceAction", "Удалить устройство",
@@ -54,8 +54,8 @@ const TActionDesign kActions[] = {
      "Изменить период опроса приборов", "Port Actions", "interval", true, true},
     {&TMainForm::AboutAction, "AboutAction", "О программе", "Сведения о программе", "Over Actions",
      "about", true, true},
-    {&TMainForm::idReadAction, "idReadAction", "Прочитать идентификацию", "",
-     "Transaction Actions", "", true, true},
+    {&TMainForm::idReadAction, "idReadAction", "Прочитать идентификацию", "", "Transaction Actions",
+     "", true, true},
     {&TMainForm::saWriteAction, "saWriteAction", "Изменить системный адрес", "",
      "Transaction Actions", "", true, true},
     {&TMainForm::snReadAction, "snReadAction", "Прочитать число датчиков", "",
@@ -72,8 +72,8 @@ const TActionDesign kActions[] = {
      "Transaction Actions", "", true, true},
     {&TMainForm::CoeffWriteAction, "CoeffWriteAction", "Изменить коэффициент усреднения", "",
      "Transaction Actions", "", true, true},
-    {&TMainForm::hReadAction, "hReadAction", "Прочитать значение уровня", "",
-     "Transaction Actions", "", true, true},
+    {&TMainForm::hReadAction, "hReadAction", "Прочитать значение уровня", "", "Transaction Actions",
+     "", true, true},
     {&TMainForm::UpdateDeviceAction, "UpdateDeviceAction", "Записать настройку в приборы",
      "Запись настроечных параметров в приборы", "Run Actions", "write", false, false},
     {&TMainForm::RefreshDeviceAction, "RefreshDeviceAction", "Прочитать настройку  из приборов",
@@ -112,7 +112,9 @@ const TActionDesign kActions[] = {
      "Обновить ПО для всех подвесок", "", "Run Actions", "uploadall", true, true},
 };
 
-QString Tr(const char* utf8) { return QString::fromUtf8(utf8); }
+QString Tr(const char* utf8) {
+  return QString::fromUtf8(utf8);
+}
 
 }  // namespace
 
@@ -143,9 +145,8 @@ void TMainForm::CreateActions() {
     ProtocolGroup->addAction(a);
   }
   SwitchForLargis1ProtocolAction->setChecked(true);
-  connect(SwitchForLargis1ProtocolAction, &QAction::toggled, this, [this](bool on) {
-    FProtocol.store(on ? dpLargis1 : dpModbus);
-  });
+  connect(SwitchForLargis1ProtocolAction, &QAction::toggled, this,
+          [this](bool on) { FProtocol.store(on ? dpLargis1 : dpModbus); });
 
   ConnectAction(PortPropertiesAction, &TMainForm::PortPropertiesActionExecute);
   ConnectAction(OpenPortAction, &TMainForm::OpenPortActionExecute);
@@ -170,7 +171,8 @@ void TMainForm::CreateActions() {
 }
 
 void TMainForm::ConnectAction(QAction* action, void (TMainForm::*handler)()) {
-  connect(action, &QAction::triggered, this, [this, handler] { RunGuarded([&] { (this->*handler)(); }); });
+  connect(action, &QAction::triggered, this,
+          [this, handler] { RunGuarded([&] { (this->*handler)(); }); });
 }
 
 void TMainForm::CreateMenus() {
@@ -307,13 +309,15 @@ void TMainForm::UpdatePortActions(bool open) {
   OpenPortAction->setEnabled(!open);
   PortPropertiesAction->setEnabled(!open);
   OpenAction->setEnabled(!open);
-  for (QAction* a : {ClosePortAction, RunAction, SearchAction, UpdateDeviceAction, RefreshDeviceAction,
-                     AllAddressWriteAction})
+  for (QAction* a : {ClosePortAction, RunAction, SearchAction, UpdateDeviceAction,
+                     RefreshDeviceAction, AllAddressWriteAction})
     a->setEnabled(open);
   tbConnection->setDefaultAction(open ? ClosePortAction : OpenPortAction);
 }
 
-void TMainForm::mFileClick() { SaveAction->setEnabled(FModified && !FFileName.isEmpty()); }
+void TMainForm::mFileClick() {
+  SaveAction->setEnabled(FModified && !FFileName.isEmpty());
+}
 
 void TMainForm::RefreshDeviceActionUpdate() {
   RefreshDeviceAction->setEnabled(FComPort.Connected() && DeviceCount() > 0 && !FThread &&
@@ -322,8 +326,8 @@ void TMainForm::RefreshDeviceActionUpdate() {
 
 void TMainForm::TotalDownloadSoftwareActionUpdate() {
   const bool modbus = CurrentProtocol() == dpModbus;
-  const bool enabled = FComPort.Connected() && !Busy() && DeviceCount() > 0 && modbus &&
-                       !BlockTimer->isActive();
+  const bool enabled =
+      FComPort.Connected() && !Busy() && DeviceCount() > 0 && modbus && !BlockTimer->isActive();
   for (QAction* a : {UploadSoftwareAction, TotalDownloadSoftwareAction}) {
     a->setVisible(modbus);
     a->setEnabled(enabled);
@@ -356,12 +360,30 @@ void TMainForm::ForModbusProtocolActionUpdate() {
 void TMainForm::WorkerGuardUpdate() {
   const bool busy = Busy();
   if (busy) {
-    for (QAction* a :
-         {PortPropertiesAction, OpenPortAction, ClosePortAction, NewAction, OpenAction,
-          AddDeviceAction, RemoveDeviceAction, RunAction, SearchAction, UpdateDeviceAction,
-          AllAddressWriteAction, SortByPlantNumberAction, SortBySystemAddressAction, idReadAction,
-          saWriteAction, snReadAction, tReadAction, clbrReadAction, clbrWriteAction,
-          CoeffReadAction, CoeffWriteAction, hReadAction, tWriteAction, ConfigReadAction})
+    for (QAction* a : {PortPropertiesAction,
+                       OpenPortAction,
+                       ClosePortAction,
+                       NewAction,
+                       OpenAction,
+                       AddDeviceAction,
+                       RemoveDeviceAction,
+                       RunAction,
+                       SearchAction,
+                       UpdateDeviceAction,
+                       AllAddressWriteAction,
+                       SortByPlantNumberAction,
+                       SortBySystemAddressAction,
+                       idReadAction,
+                       saWriteAction,
+                       snReadAction,
+                       tReadAction,
+                       clbrReadAction,
+                       clbrWriteAction,
+                       CoeffReadAction,
+                       CoeffWriteAction,
+                       hReadAction,
+                       tWriteAction,
+                       ConfigReadAction})
       a->setEnabled(false);
     if (GridPopupEdit->isVisible()) HideEditor();
   } else if (FWasBusy) {
@@ -396,11 +418,10 @@ void TMainForm::UpdateActions() {
 
 void TMainForm::PopupMenuPopup() {
   UpdateActions();
-  const bool commands = DeviceCount() > 0 && FComPort.Connected() && !Busy() && FHitCol >= 0 &&
-                        FHitRow > 0;
-  const QList<QAction*> ruled = {pmT,  pmID,         pmSA,    pmSN,        pmCA,
-                                 pmClbr, pmCoeff,    pmCoeffWrite, pmLevel, pmTuneWrite,
-                                 pmConfigRead};
+  const bool commands =
+      DeviceCount() > 0 && FComPort.Connected() && !Busy() && FHitCol >= 0 && FHitRow > 0;
+  const QList<QAction*> ruled = {pmT,     pmID,         pmSA,    pmSN,        pmCA,        pmClbr,
+                                 pmCoeff, pmCoeffWrite, pmLevel, pmTuneWrite, pmConfigRead};
   for (const auto& [it, action] : FPopupItems) {
     it->setText(action->text());
     it->setVisible(action->isVisible() && !it->property("itemHidden").toBool());

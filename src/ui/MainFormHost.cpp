@@ -1,23 +1,25 @@
 // What the window offers the worker threads, the port and protocol actions,
 // and closing.
 #include <QAction>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QLabel>
-#include <QCheckBox>
 #include <QLineEdit>
 #include <QToolButton>
 
 #include "ComSetup.h"
-#include "ModbusRequests.h"
-#include "NativeRequests.h"
 #include "Dialogs.h"
 #include "MainForm.h"
+#include "ModbusRequests.h"
+#include "NativeRequests.h"
 #include "UiHooks.h"
 
 namespace {
-QString Tr(const char* utf8) { return QString::fromUtf8(utf8); }
+QString Tr(const char* utf8) {
+  return QString::fromUtf8(utf8);
+}
 const char* const kGeneralError =
     "Неизвестная ошибка! Перезагрузите программу.\r\nЕсли ошибка повторится - обратитесь к "
     "разработчику!";
@@ -30,7 +32,8 @@ void TMainForm::RunOnUiThread(const std::function<void()>& f) {
     f();
     return;
   }
-  QMetaObject::invokeMethod(this, [&f] { RunGuarded(f); }, Qt::BlockingQueuedConnection);
+  QMetaObject::invokeMethod(
+      this, [&f] { RunGuarded(f); }, Qt::BlockingQueuedConnection);
 }
 
 void TMainForm::RefreshDataGrid() {
@@ -50,9 +53,8 @@ void TMainForm::ProgressDevice(std::uint16_t plantNumber, std::uint8_t address) 
 }
 
 void TMainForm::TotalUploadProgress(int index, int percent) {
-  RunOnUiThread([this, index, percent] {
-    HandleWindowMessage(WM_TOTAL_UPLOAD_PROGRESS, index, percent);
-  });
+  RunOnUiThread(
+      [this, index, percent] { HandleWindowMessage(WM_TOTAL_UPLOAD_PROGRESS, index, percent); });
 }
 
 void TMainForm::HandleWindowMessage(int message, int wParam, int lParam) {
@@ -138,12 +140,15 @@ void TMainForm::EnforceMinimumPeriod() {
 
 QString TMainForm::PortDescription() const {
   return QStringLiteral(" %1 / %2 / %3 / %4 ")
-      .arg(QString::fromStdString(FComPort.Port()), QString::fromStdString(BaudRateText(FComPort.BaudRate())),
+      .arg(QString::fromStdString(FComPort.Port()),
+           QString::fromStdString(BaudRateText(FComPort.BaudRate())),
            QString::fromStdString(DataBitsText(FComPort.DataBits())),
            QString::fromStdString(StopBitsText(FComPort.StopBits())));
 }
 
-void TMainForm::RefreshPortDescription() { StatusPanel0->setText(PortDescription()); }
+void TMainForm::RefreshPortDescription() {
+  StatusPanel0->setText(PortDescription());
+}
 
 void TMainForm::PortPropertiesActionExecute() {
   if (Busy() || FComPort.Connected()) return;
@@ -183,9 +188,9 @@ void TMainForm::ClosePortActionExecute() {
 
 void TMainForm::ApplyProtocol(TDeviceProtocol protocol) {
   if (FComPort.Connected()) {
-    const char* question = protocol == dpLargis1
-                               ? "Выполнить запрос на использование устройствами протокола Ларгис-1?"
-                               : "Выполнить запрос на использование устройствами протокола MODBUS?";
+    const char* question =
+        protocol == dpLargis1 ? "Выполнить запрос на использование устройствами протокола Ларгис-1?"
+                              : "Выполнить запрос на использование устройствами протокола MODBUS?";
     if (MessageDlg(Tr(question), mtConfirmation, mbYes | mbNo, this) == mrYes)
       SendProtocolBroadcast(protocol);
   }
@@ -214,15 +219,17 @@ void TMainForm::SwitchForModbusProtocolActionExecute() {
 
 // ------------------------------------------------------------------ closing
 
-void TMainForm::ExitClick() { close(); }
+void TMainForm::ExitClick() {
+  close();
+}
 
 void TMainForm::closeEvent(QCloseEvent* event) {
   event->ignore();
   if (MessageDlg(Tr("Вы действительно желаете завершить работу?"), mtWarning, mbYes | mbNo, this) !=
       mrYes)
     return;
-  if (FModified &&
-      MessageDlg(Tr("Сохранить внесенные изменения?"), mtConfirmation, mbYes | mbNo, this) == mrYes) {
+  if (FModified && MessageDlg(Tr("Сохранить внесенные изменения?"), mtConfirmation, mbYes | mbNo,
+                              this) == mrYes) {
     // A cancelled file dialog or a failed save keeps the window open, so
     // nothing is lost.
     bool saved = false;
@@ -240,7 +247,9 @@ void TMainForm::closeEvent(QCloseEvent* event) {
   event->accept();
 }
 
-void TMainForm::AboutActionExecute() { ShowAbout(); }
+void TMainForm::AboutActionExecute() {
+  ShowAbout();
+}
 
 // The protocol switch told to every device on the line at once; its answer
 // is not looked at.

@@ -15,8 +15,12 @@
 
 namespace {
 
-QString Tr(const char* utf8) { return QString::fromUtf8(utf8); }
-QString U(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<int>(s.size())); }
+QString Tr(const char* utf8) {
+  return QString::fromUtf8(utf8);
+}
+QString U(const std::string& s) {
+  return QString::fromUtf8(s.data(), static_cast<int>(s.size()));
+}
 
 constexpr int kLastColumn = 10;
 constexpr QChar kBackspace(8);
@@ -130,7 +134,9 @@ void TMainForm::ShowDeviceState(bool temperatures, bool level) {
 
 // ------------------------------------------------------------------ marks
 
-void TMainForm::SetCellMark(int col, int row, TColorFlag* mark) { sgDevices->SetObjects(col, row, mark); }
+void TMainForm::SetCellMark(int col, int row, TColorFlag* mark) {
+  sgDevices->SetObjects(col, row, mark);
+}
 
 TColorFlag* TMainForm::GetCellMark(int col, int row) const {
   return static_cast<TColorFlag*>(sgDevices->Objects(col, row));
@@ -155,7 +161,9 @@ void TMainForm::ClearAllMarks() {
   sgDevices->EndUpdate();
 }
 
-void TMainForm::pmNoMarkClick() { ClearAllMarks(); }
+void TMainForm::pmNoMarkClick() {
+  ClearAllMarks();
+}
 
 // ------------------------------------------------------------------ rows
 
@@ -321,9 +329,10 @@ void TMainForm::BeginEdit(int col, int row) {
   FEditDevice = FDevices[row - 1];
   GridPopupEdit->setGeometry(cell.adjusted(0, 0, 1, 1));
   GridPopupEdit->setText(sgDevices->Cells(col, row));
-  FEditorKeyPress = (col == 1 || col == kLastColumn)
-                        ? std::function<QChar(QChar)>([this](QChar k) { return TextCellKeyPress(k); })
-                        : std::function<QChar(QChar)>([this](QChar k) { return IntegerCellKeyPress(k); });
+  FEditorKeyPress =
+      (col == 1 || col == kLastColumn)
+          ? std::function<QChar(QChar)>([this](QChar k) { return TextCellKeyPress(k); })
+          : std::function<QChar(QChar)>([this](QChar k) { return IntegerCellKeyPress(k); });
   GridPopupEdit->show();
   GridPopupEdit->raise();
   GridPopupEdit->setFocus();
@@ -336,7 +345,9 @@ void TMainForm::HideEditor() {
   if (GridPopupEdit->isVisible()) GridPopupEdit->hide();
 }
 
-void TMainForm::EditorExit() { HideEditor(); }
+void TMainForm::EditorExit() {
+  HideEditor();
+}
 
 bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
   if (watched == GridPopupEdit && event->type() == QEvent::FocusOut && GridPopupEdit->isVisible())
@@ -367,21 +378,41 @@ QChar TMainForm::IntegerCellKeyPress(QChar key) {
   const auto value = static_cast<std::uint32_t>(static_cast<std::int32_t>(v));
   std::uint32_t shown = 0;
   switch (col) {
-    case 2: d->SetPlantNumber(static_cast<std::uint16_t>(value)); shown = d->PlantNumber(); break;
-    case 3: d->SetSystemAddress(static_cast<std::uint8_t>(value)); shown = d->SystemAddress(); break;
+    case 2:
+      d->SetPlantNumber(static_cast<std::uint16_t>(value));
+      shown = d->PlantNumber();
+      break;
+    case 3:
+      d->SetSystemAddress(static_cast<std::uint8_t>(value));
+      shown = d->SystemAddress();
+      break;
     case 4:
       d->SetSensorCount(static_cast<int>(std::min<std::uint32_t>(value, 0x7FFFFFFF)));
       shown = d->SensorCount();
       break;
-    case 5: d->CalibrationCode1 = static_cast<std::uint16_t>(value); shown = d->CalibrationCode1; break;
-    case 6: d->UnmeasurableLevel = static_cast<std::uint16_t>(value); shown = d->UnmeasurableLevel; break;
-    case 7: d->CalibrationCode2 = static_cast<std::uint16_t>(value); shown = d->CalibrationCode2; break;
-    case 8: d->CalibrationLevel2 = static_cast<std::uint16_t>(value); shown = d->CalibrationLevel2; break;
+    case 5:
+      d->CalibrationCode1 = static_cast<std::uint16_t>(value);
+      shown = d->CalibrationCode1;
+      break;
+    case 6:
+      d->UnmeasurableLevel = static_cast<std::uint16_t>(value);
+      shown = d->UnmeasurableLevel;
+      break;
+    case 7:
+      d->CalibrationCode2 = static_cast<std::uint16_t>(value);
+      shown = d->CalibrationCode2;
+      break;
+    case 8:
+      d->CalibrationLevel2 = static_cast<std::uint16_t>(value);
+      shown = d->CalibrationLevel2;
+      break;
     case 9:
       d->SetAveragingCoefficient(static_cast<std::uint8_t>(value));
       shown = d->AveragingCoefficient();
       break;
-    default: HideEditor(); return QChar();
+    default:
+      HideEditor();
+      return QChar();
   }
   sgDevices->SetCells(col, row, QString::number(shown));
   SetCellMark(col, row, FMark);

@@ -41,7 +41,8 @@ class TStringGrid::TCellDelegate : public QStyledItemDelegate {
   TStringGrid* FGrid;
 };
 
-TStringGrid::TStringGrid(QWidget* parent, int fixedCols) : QTableWidget(parent), FFixedCols(fixedCols) {
+TStringGrid::TStringGrid(QWidget* parent, int fixedCols)
+    : QTableWidget(parent), FFixedCols(fixedCols) {
   setItemDelegate(new TCellDelegate(this));
   setEditTriggers(QAbstractItemView::NoEditTriggers);
   setSelectionMode(QAbstractItemView::NoSelection);
@@ -69,7 +70,9 @@ void TStringGrid::SetColCount(int count) {
   for (int c = old; c < columnCount(); ++c) setColumnWidth(c, FDefaultColWidth);
 }
 
-void TStringGrid::SetRowCount(int count) { setRowCount(qMax(1, count - 1)); }
+void TStringGrid::SetRowCount(int count) {
+  setRowCount(qMax(1, count - 1));
+}
 
 QTableWidgetItem* TStringGrid::Item(int col, int row, bool create) {
   if (col < 0 || col >= columnCount() || row < 0 || row > rowCount()) return nullptr;

@@ -10,7 +10,9 @@
 
 const char* const kApplicationTitle = "Настройка ЛИМ-07";
 
-QString ApplicationTitle() { return QString::fromUtf8(kApplicationTitle); }
+QString ApplicationTitle() {
+  return QString::fromUtf8(kApplicationTitle);
+}
 
 namespace {
 
@@ -21,7 +23,9 @@ const TFileDialogHook kNoFileHook;
 
 // Without a screen nobody can answer a modal window: an unanswered one must
 // not hang a test run, so it is refused with its default answer instead.
-bool Headless() { return QGuiApplication::platformName() == QLatin1String("offscreen"); }
+bool Headless() {
+  return QGuiApplication::platformName() == QLatin1String("offscreen");
+}
 
 int DefaultAnswer(int buttons) {
   if (buttons & mbCancel) return mrCancel;
@@ -31,12 +35,22 @@ int DefaultAnswer(int buttons) {
 
 }  // namespace
 
-TUiHooks::TUiHooks() : FPrevious(gActiveHooks) { gActiveHooks = this; }
-TUiHooks::~TUiHooks() { gActiveHooks = FPrevious; }
+TUiHooks::TUiHooks() : FPrevious(gActiveHooks) {
+  gActiveHooks = this;
+}
+TUiHooks::~TUiHooks() {
+  gActiveHooks = FPrevious;
+}
 
-const TMessageHook& MessageHook() { return gActiveHooks ? gActiveHooks->Messages : kNoMessageHook; }
-const TDialogHook& DialogHook() { return gActiveHooks ? gActiveHooks->Dialogs : kNoDialogHook; }
-const TFileDialogHook& FileDialogHook() { return gActiveHooks ? gActiveHooks->Files : kNoFileHook; }
+const TMessageHook& MessageHook() {
+  return gActiveHooks ? gActiveHooks->Messages : kNoMessageHook;
+}
+const TDialogHook& DialogHook() {
+  return gActiveHooks ? gActiveHooks->Dialogs : kNoDialogHook;
+}
+const TFileDialogHook& FileDialogHook() {
+  return gActiveHooks ? gActiveHooks->Files : kNoFileHook;
+}
 
 int MessageDlg(const QString& text, TMsgDlgType type, int buttons, QWidget* parent) {
   TMessageRequest request{QString(text).replace(QLatin1String("\r\n"), QLatin1String("\n")),
@@ -50,10 +64,18 @@ int MessageDlg(const QString& text, TMsgDlgType type, int buttons, QWidget* pare
   box.setWindowTitle(request.Caption);
   box.setText(request.Text);
   switch (type) {
-    case mtWarning: box.setIcon(QMessageBox::Warning); break;
-    case mtError: box.setIcon(QMessageBox::Critical); break;
-    case mtInformation: box.setIcon(QMessageBox::Information); break;
-    case mtConfirmation: box.setIcon(QMessageBox::Question); break;
+    case mtWarning:
+      box.setIcon(QMessageBox::Warning);
+      break;
+    case mtError:
+      box.setIcon(QMessageBox::Critical);
+      break;
+    case mtInformation:
+      box.setIcon(QMessageBox::Information);
+      break;
+    case mtConfirmation:
+      box.setIcon(QMessageBox::Question);
+      break;
   }
   struct Choice {
     int Flag;
@@ -80,7 +102,9 @@ int MessageDlg(const QString& text, TMsgDlgType type, int buttons, QWidget* pare
   return DefaultAnswer(buttons);
 }
 
-void ShowErrorReport(const QString& text) { MessageDlg(text, mtError, mbOK); }
+void ShowErrorReport(const QString& text) {
+  MessageDlg(text, mtError, mbOK);
+}
 
 void RunGuarded(const std::function<void()>& f) {
   try {
@@ -107,7 +131,8 @@ QString PromptFileName(QWidget* parent, TFileDialogKind kind, const QString& fil
   // "Описание|*.ext" -> "Описание (*.ext)"
   QString qtFilter = filter;
   const int bar = filter.indexOf(QLatin1Char('|'));
-  if (bar >= 0) qtFilter = filter.left(bar) + QLatin1String(" (") + filter.mid(bar + 1) + QLatin1Char(')');
+  if (bar >= 0)
+    qtFilter = filter.left(bar) + QLatin1String(" (") + filter.mid(bar + 1) + QLatin1Char(')');
   QString name;
   if (const auto& hook = FileDialogHook()) {
     name = hook(kind, filter);

@@ -112,8 +112,8 @@ TEST(AddLimForm, KeyFilterAndDefaults) {
   EXPECT_EQ(f.eNumber->text(), QStringLiteral("12.5"));
   QTest::keyClicks(f.eName, QStringLiteral("Silos-1 a"));
   EXPECT_EQ(f.eName->text(), QStringLiteral("Silos-1 a"));  // the name has no filter
-  EXPECT_EQ(f.Number(), 0);                      // 12.5 is no integer
-  EXPECT_EQ(f.Address(), 0);                     // empty
+  EXPECT_EQ(f.Number(), 0);                                 // 12.5 is no integer
+  EXPECT_EQ(f.Address(), 0);                                // empty
   f.eAddress->setText(QStringLiteral("17"));
   EXPECT_EQ(f.Address(), 17);
 }

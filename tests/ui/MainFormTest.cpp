@@ -3,13 +3,17 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QDeadlineTimer>
-#include <QTimer>
+#include <QEventLoop>
 #include <QLabel>
 #include <QMenu>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 #include <atomic>
 #include <chrono>
+#include <thread>
+
+#include "Transaction.h"
 
 #include "ComSetup.h"
 #include "UiTestSupport.h"
@@ -67,8 +71,8 @@ TEST(MainForm, StartsAsTheSystemSays) {
   EXPECT_TRUE(form->Animate_T->HasClip());
   EXPECT_TRUE(form->Animate_T->isHidden());
   EXPECT_EQ(form->sgDevices->ColCount(), 11);
-  EXPECT_EQ(form->sgDevices->Cells(5, 0), U8("С1"));   // Cyrillic С
-  EXPECT_EQ(form->sgDevices->Cells(7, 0), U8("C2"));   // Latin C
+  EXPECT_EQ(form->sgDevices->Cells(5, 0), U8("С1"));    // Cyrillic С
+  EXPECT_EQ(form->sgDevices->Cells(7, 0), U8("C2"));    // Latin C
   EXPECT_EQ(form->sgDevices->Cells(9, 0), U8("Kуср"));  // Latin K
   for (int c : {5, 7, 8, 9}) EXPECT_EQ(form->sgDevices->ColWidths(c), -1) << c;
   EXPECT_EQ(form->sgDevices->ColWidths(1), 124);
@@ -81,14 +85,15 @@ TEST(MainForm, ActionTexts) {
   EXPECT_EQ(form->RefreshDeviceAction->text(), U8("Прочитать настройку  из приборов"));
   EXPECT_EQ(form->AllAddressWriteAction->toolTip(), U8("Пакетное изменение системных адресов "));
   EXPECT_EQ(form->FindLostNumbersAction->text(), U8("\"Потерянные\" заводские номера"));
-  EXPECT_EQ(form->OpenPortAction->toolTip(), U8("Установить соединение по последовательному порту"));
+  EXPECT_EQ(form->OpenPortAction->toolTip(),
+            U8("Установить соединение по последовательному порту"));
   EXPECT_EQ(form->AboutAction->property("category").toString(), QStringLiteral("Over Actions"));
   EXPECT_FALSE(form->AboutAction->icon().isNull());
   EXPECT_EQ(form->pmNoMark->text(), U8("Снять выделение цветом"));
   form->PopupMenuPopup();
-  EXPECT_FALSE(form->pmCoeff->isVisible());   // its action is visible, the item is not
+  EXPECT_FALSE(form->pmCoeff->isVisible());  // its action is visible, the item is not
   EXPECT_TRUE(form->CoeffReadAction->isVisible());
-  EXPECT_FALSE(form->pmCA->isVisible());      // hidden action
+  EXPECT_FALSE(form->pmCA->isVisible());  // hidden action
   // Toolbar order and sizes.
   EXPECT_EQ(form->tbConnection->defaultAction(), form->OpenPortAction);
   EXPECT_EQ(form->tbRunStop->defaultAction(), form->RunAction);
@@ -211,7 +216,8 @@ TEST(MainForm, ProtocolSwitchBroadcastsOnlyWhenOpenAndConfirmed) {
   answers.Answers = {mrNo};
   form->SwitchForLargis1ProtocolAction->trigger();
   ASSERT_EQ(answers.Messages.size(), 1u);
-  EXPECT_EQ(answers.Messages[0].Text, U8("Выполнить запрос на использование устройствами протокола Ларгис-1?"));
+  EXPECT_EQ(answers.Messages[0].Text,
+            U8("Выполнить запрос на использование устройствами протокола Ларгис-1?"));
   EXPECT_EQ(answers.Messages[0].Type, mtConfirmation);
   EXPECT_EQ(form->CurrentProtocol(), dpLargis1);
   QThread::msleep(100);
@@ -220,7 +226,8 @@ TEST(MainForm, ProtocolSwitchBroadcastsOnlyWhenOpenAndConfirmed) {
   // Open, answer Yes: the native broadcast switch to Modbus goes to 0xFF.
   answers.Answers = {mrYes};
   form->SwitchForModbusProtocolAction->trigger();
-  EXPECT_EQ(answers.Messages.back().Text, U8("Выполнить запрос на использование устройствами протокола MODBUS?"));
+  EXPECT_EQ(answers.Messages.back().Text,
+            U8("Выполнить запрос на использование устройствами протокола MODBUS?"));
   ASSERT_TRUE(line.WaitFrames(1, 2000ms));
   auto frames = line.Frames();
   ASSERT_FALSE(frames.empty());
@@ -261,7 +268,8 @@ TEST(PortSettings, PreselectionCustomFlowAndCancel) {
   QStringList selected;
   answers.OnDialog = [&](QDialog& d) {
     auto& f = dynamic_cast<TComSetupFrm&>(d);
-    for (QComboBox* c : {f.Combo2, f.Combo3, f.Combo4, f.Combo5, f.Combo6}) selected << c->currentText();
+    for (QComboBox* c : {f.Combo2, f.Combo3, f.Combo4, f.Combo5, f.Combo6})
+      selected << c->currentText();
     const int port = f.Combo1->currentIndex();
     EXPECT_TRUE(port < 0 || f.Combo1->currentText() == QStringLiteral("COM1"));
     return Click(f, "btnCancel");
@@ -348,10 +356,18 @@ TEST(MainForm, DestroyingWithAWorkerInASynchronisedCallDoesNotDeadlock) {
   auto* worker = new TBusyWorker(form.get());
   QPointer<TBusyWorker> alive(worker);
   form->StartWorker(worker);
-  ASSERT_TRUE(WaitFor([&] { return refreshes > 2; }));
-  // The worker is now mostly waiting in RefreshDataGrid for this thread.
+  // An upload thread is asked to stop and waited for too: it must never
+  // touch the port after the window has gone.
+  auto* upload = new TBusyWorker(form.get());
+  QPointer<TBusyWorker> uploadAlive(upload);
+  upload->SetFreeOnTerminate(true);
+  form->FUploadThread = upload;
+  upload->start();
+  ASSERT_TRUE(WaitFor([&] { return refreshes > 4; }));
+  // The workers are now mostly waiting in RefreshDataGrid for this thread.
   form.reset();
   EXPECT_TRUE(alive.isNull());  // waited for and freed before the list went
+  EXPECT_TRUE(uploadAlive.isNull());
 }
 
 TEST(MainForm, ClosingAsksAndKeepsTheWindowWhenTheSaveDoesNotHappen) {
@@ -399,4 +415,53 @@ TEST(MainForm, WindowMessagesReachTheirHandlers) {
   EXPECT_EQ(overall, 25);
   uploader.wait();
   form->FModified = false;
+}
+
+TEST(MainForm, UpdateRulesRunWhenTheEventLoopGoesIdle) {
+  TAnswering answers;
+  auto form = MakeForm(answers);
+  form->UpdateActions();
+  EXPECT_FALSE(form->FindLostNumbersAction->isEnabled());
+  for (int i = 0; i < 3; ++i) form->AddDevice(MakeDevice("D", 10 + i, i + 1));
+  EXPECT_FALSE(form->FindLostNumbersAction->isEnabled());  // no pass has run yet
+  {
+    QEventLoop loop;  // a loop that waits for events: idle
+    QTimer::singleShot(30, &loop, &QEventLoop::quit);
+    loop.exec();
+  }
+  EXPECT_TRUE(form->FindLostNumbersAction->isEnabled());
+  // Opening the file menu runs its own rule.
+  form->FFileName = QStringLiteral("/tmp/x.l07");
+  form->FModified = true;
+  emit form->mFile->aboutToShow();
+  EXPECT_TRUE(form->SaveAction->isEnabled());
+  form->FModified = false;
+  emit form->mFile->aboutToShow();
+  EXPECT_FALSE(form->SaveAction->isEnabled());
+  form->FindLostNumbersAction->trigger();
+  EXPECT_EQ(answers.Messages.back().Type, mtInformation);
+  EXPECT_TRUE(answers.LastText().startsWith(U8("Младший: 10, Старший: 12.")));
+}
+
+TEST(MainForm, ProcessMessagesHookServesOnlyTheWindowThread) {
+  TAnswering answers;
+  auto form = MakeForm(answers);
+  bool ran = false;
+  QMetaObject::invokeMethod(
+      form.get(), [&] { ran = true; }, Qt::QueuedConnection);
+  std::thread other([] { ProcessMessagesOnce(); });  // a worker: nothing of ours runs there
+  other.join();
+  EXPECT_FALSE(ran);
+  ProcessMessagesOnce();
+  EXPECT_TRUE(ran);
+  form.reset();
+  // Without the window the hook is gone.
+  bool later = false;
+  QObject context;
+  QMetaObject::invokeMethod(
+      &context, [&] { later = true; }, Qt::QueuedConnection);
+  ProcessMessagesOnce();
+  EXPECT_FALSE(later);
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(later);
 }

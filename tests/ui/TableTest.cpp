@@ -11,7 +11,8 @@
 namespace {
 
 // Double-clicks a cell of the device table and types into the editor.
-void EditCell(TMainForm& form, int col, int row, const QString& typed, Qt::Key end = Qt::Key_Return) {
+void EditCell(TMainForm& form, int col, int row, const QString& typed,
+              Qt::Key end = Qt::Key_Return) {
   const QPoint p = form.sgDevices->CellRect(col, row).center();
   form.sgDevicesMouseDown(Qt::LeftButton, p);
   form.sgDevicesDblClick();

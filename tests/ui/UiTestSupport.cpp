@@ -23,7 +23,9 @@ QApplication& TestApp() {
   return *app;
 }
 
-QString U8(const char* utf8) { return QString::fromUtf8(utf8); }
+QString U8(const char* utf8) {
+  return QString::fromUtf8(utf8);
+}
 
 TAnswering::TAnswering() {
   TestApp();

@@ -42,6 +42,7 @@ int Click(QDialog& dialog, const char* buttonName);
 std::unique_ptr<TMainForm> MakeForm(TAnswering& answers, TDeviceProtocol protocol = dpLargis1);
 
 // A device with a name, plant number, address and sensor words.
-TDevice* MakeDevice(const char* name, int plant, int address, std::vector<std::uint16_t> temps = {});
+TDevice* MakeDevice(const char* name, int plant, int address,
+                    std::vector<std::uint16_t> temps = {});
 
 QString U8(const char* utf8);

@@ -1,0 +1,350 @@
+#include "CliArgs.h"
+
+#include <algorithm>
+#include <cctype>
+#include <functional>
+#include <set>
+
+namespace {
+
+std::string Trimmed(const std::string& s) {
+  std::string r;
+  for (char c : s)
+    if (c != ' ' && c != '\t') r += c;
+  return r;
+}
+
+bool AllDigits(const std::string& s) {
+  return !s.empty() &&
+         std::all_of(s.begin(), s.end(), [](unsigned char c) { return std::isdigit(c); });
+}
+
+std::vector<std::string> SplitItems(const std::string& text) {
+  std::vector<std::string> items;
+  std::string item;
+  for (char c : text) {
+    if (c == ',') {
+      items.push_back(item);
+      item.clear();
+    } else {
+      item += c;
+    }
+  }
+  items.push_back(item);
+  return items;
+}
+
+// An item "N" or "N-M" of a list; raises EUsage with `what` naming the list.
+void ParseRange(const std::string& raw, long low, long high, const std::string& what, long& first,
+                long& last) {
+  const std::string item = Trimmed(raw);
+  const std::string quoted = "\"" + raw + "\"";
+  if (item.empty()) throw EUsage(what + ": empty item in the list");
+  const auto dash = item.find('-');
+  const std::string a = item.substr(0, dash);
+  const std::string b = dash == std::string::npos ? a : item.substr(dash + 1);
+  if (!AllDigits(a) || !AllDigits(b) || a.size() > 6 || b.size() > 6)
+    throw EUsage(what + ": " + quoted + " is neither a number nor a range N-M");
+  first = std::stol(a);
+  last = std::stol(b);
+  if (first < low || last > high || first > high || last < low)
+    throw EUsage(what + ": " + quoted + " is outside " + std::to_string(low) + ".." +
+                 std::to_string(high));
+  if (first > last) throw EUsage(what + ": range " + quoted + " runs backwards");
+}
+
+enum TOptionKind { okFlag, okValue };
+struct TOptionSpec {
+  TOptionKind Kind;
+  std::function<void(TCliOptions&, const std::string&)> Apply;
+};
+
+std::uint16_t U16(const std::string& v, const char* what, long low = 0) {
+  return static_cast<std::uint16_t>(ParseInteger(v, low, 65535, what));
+}
+
+const std::map<std::string, TOptionSpec>& CommonOptions() {
+  static const std::map<std::string, TOptionSpec> options = {
+      {"--demo", {okFlag, [](TCliOptions& o, const std::string&) { o.Demo = true; }}},
+      {"--port",
+       {okValue,
+        [](TCliOptions& o, const std::string& v) {
+          if (v.empty()) throw EUsage("--port: empty port name");
+          o.Port = v;
+        }}},
+      {"--config", {okValue, [](TCliOptions& o, const std::string& v) { o.Config = v; }}},
+      {"--address",
+       {okValue,
+        [](TCliOptions& o, const std::string& v) {
+          o.Addresses.push_back(static_cast<int>(ParseInteger(v, 1, 254, "--address")));
+        }}},
+      {"--addresses",
+       {okValue,
+        [](TCliOptions& o, const std::string& v) {
+          for (int a : ParseAddressList(v)) o.Addresses.push_back(a);
+        }}},
+      {"--plant",
+       {okValue, [](TCliOptions& o, const std::string& v) { o.Plant = U16(v, "--plant", 1); }}},
+      {"--protocol",
+       {okValue,
+        [](TCliOptions& o, const std::string& v) {
+          if (v == "native" || v == "largis")
+            o.Protocol = dpLargis1;
+          else if (v == "modbus")
+            o.Protocol = dpModbus;
+          else
+            throw EUsage("--protocol: \"" + v + "\" is not native or modbus");
+        }}},
+      {"--baud",
+       {okValue,
+        [](TCliOptions& o, const std::string& v) {
+          o.Baud = static_cast<int>(ParseInteger(v, 50, 4000000, "--baud"));
+        }}},
+      {"--data-bits",
+       {okValue,
+        [](TCliOptions& o, const std::string& v) {
+          o.DataBits = static_cast<int>(ParseInteger(v, 5, 8, "--data-bits"));
+        }}},
+      {"--parity",
+       {okValue,
+        [](TCliOptions& o, const std::string& v) {
+          static const std::set<std::string> ok = {"none", "odd", "even", "mark", "space"};
+          if (!ok.count(v))
+            throw EUsage("--parity: \"" + v + "\" is not none, odd, even, mark or space");
+          o.Parity = v;
+        }}},
+      {"--stop-bits",
+       {okValue,
+        [](TCliOptions& o, const std::string& v) {
+          if (v != "1" && v != "1.5" && v != "2")
+            throw EUsage("--stop-bits: \"" + v + "\" is not 1, 1.5 or 2");
+          o.StopBits = v;
+        }}},
+      {"--json", {okFlag, [](TCliOptions& o, const std::string&) { o.Json = true; }}},
+      {"--yes", {okFlag, [](TCliOptions& o, const std::string&) { o.Yes = true; }}},
+      {"-y", {okFlag, [](TCliOptions& o, const std::string&) { o.Yes = true; }}},
+      {"--trace", {okFlag, [](TCliOptions& o, const std::string&) { o.Trace = true; }}},
+  };
+  return options;
+}
+
+const std::map<std::string, TOptionSpec>& CommandOptions() {
+  static const std::map<std::string, TOptionSpec> options = {
+      {"--cycles",
+       {okValue,
+        [](TCliOptions& o, const std::string& v) {
+          o.Cycles = static_cast<int>(ParseInteger(v, 1, 100000000, "--cycles"));
+        }}},
+      {"--period",
+       {okValue,
+        [](TCliOptions& o, const std::string& v) {
+          o.Period = static_cast<std::uint32_t>(ParseInteger(v, 100, 1000000, "--period"));
+        }}},
+      {"--csv",
+       {okValue,
+        [](TCliOptions& o, const std::string& v) {
+          if (v.empty()) throw EUsage("--csv: empty file name");
+          o.Csv = v;
+        }}},
+      {"--out",
+       {okValue,
+        [](TCliOptions& o, const std::string& v) {
+          if (v.empty()) throw EUsage("--out: empty file name");
+          o.Out = v;
+        }}},
+      {"--start",
+       {okValue,
+        [](TCliOptions& o, const std::string& v) {
+          o.Start = static_cast<int>(ParseInteger(v, 1, 254, "--start"));
+        }}},
+      {"--plants",
+       {okValue,
+        [](TCliOptions& o, const std::string& v) {
+          CheckPlantNumberList(v);
+          o.Plants = v;
+        }}},
+      {"--reserve", {okFlag, [](TCliOptions& o, const std::string&) { o.Reserve = true; }}},
+      {"--save", {okFlag, [](TCliOptions& o, const std::string&) { o.Save = true; }}},
+      {"--force", {okFlag, [](TCliOptions& o, const std::string&) { o.Force = true; }}},
+      {"--to",
+       {okValue,
+        [](TCliOptions& o, const std::string& v) {
+          o.To = static_cast<int>(ParseInteger(v, 1, 254, "--to"));
+        }}},
+      {"--c1", {okValue, [](TCliOptions& o, const std::string& v) { o.C1 = U16(v, "--c1"); }}},
+      {"--c2", {okValue, [](TCliOptions& o, const std::string& v) { o.C2 = U16(v, "--c2"); }}},
+      {"--h1", {okValue, [](TCliOptions& o, const std::string& v) { o.H1 = U16(v, "--h1"); }}},
+      {"--h2", {okValue, [](TCliOptions& o, const std::string& v) { o.H2 = U16(v, "--h2"); }}},
+      {"--coefficient",
+       {okValue,
+        [](TCliOptions& o, const std::string& v) {
+          o.Coefficient = static_cast<int>(ParseInteger(v, 1, 255, "--coefficient"));
+        }}},
+      {"--level",
+       {okValue, [](TCliOptions& o, const std::string& v) { o.Level = U16(v, "--level"); }}},
+      {"--device",
+       {okValue, [](TCliOptions& o, const std::string& v) { o.DeviceSpecs.push_back(v); }}},
+  };
+  return options;
+}
+
+// The subcommand options each subcommand accepts.
+const std::map<std::string, std::set<std::string>>& AllowedOptions() {
+  static const std::map<std::string, std::set<std::string>> allowed = {
+      {"ports", {}},
+      {"id", {}},
+      {"read", {}},
+      {"poll", {"--cycles", "--period", "--csv"}},
+      {"settings", {"--save"}},
+      {"write-settings", {"--c1", "--c2", "--h1", "--h2", "--coefficient", "--save"}},
+      {"set-address", {"--to", "--save"}},
+      {"calibrate-empty", {"--level", "--save"}},
+      {"switch-protocol", {}},
+      {"scan", {"--start", "--plants", "--reserve", "--out", "--force"}},
+      {"batch-read", {"--save"}},
+      {"batch-write", {}},
+      {"write-addresses", {}},
+      {"upload", {}},
+      {"config show", {}},
+      {"config new", {"--device", "--force"}},
+  };
+  return allowed;
+}
+
+}  // namespace
+
+long ParseInteger(const std::string& text, long low, long high, const std::string& what) {
+  const std::string t = Trimmed(text);
+  bool negative = !t.empty() && t[0] == '-';
+  const std::string digits = negative ? t.substr(1) : t;
+  if (!AllDigits(digits) || digits.size() > 12)
+    throw EUsage(what + ": \"" + text + "\" is not a whole number");
+  long value = std::stol(digits);
+  if (negative) value = -value;
+  if (value < low || value > high)
+    throw EUsage(what + ": " + std::to_string(value) + " is outside " + std::to_string(low) + ".." +
+                 std::to_string(high));
+  return value;
+}
+
+std::vector<int> ParseAddressList(const std::string& text) {
+  std::vector<int> addresses;
+  for (const std::string& item : SplitItems(text)) {
+    long first = 0, last = 0;
+    ParseRange(item, 1, 254, "address list", first, last);
+    for (long a = first; a <= last; ++a) addresses.push_back(static_cast<int>(a));
+  }
+  return addresses;
+}
+
+void CheckPlantNumberList(const std::string& text) {
+  for (const std::string& item : SplitItems(text)) {
+    long first = 0, last = 0;
+    ParseRange(item, 1, 65535, "plant-number list", first, last);
+  }
+}
+
+const std::vector<std::string>& CommandNames() {
+  static const std::vector<std::string> names = {"ports",
+                                                 "id",
+                                                 "read",
+                                                 "poll",
+                                                 "settings",
+                                                 "write-settings",
+                                                 "set-address",
+                                                 "calibrate-empty",
+                                                 "switch-protocol",
+                                                 "scan",
+                                                 "batch-read",
+                                                 "batch-write",
+                                                 "write-addresses",
+                                                 "upload",
+                                                 "config show",
+                                                 "config new"};
+  return names;
+}
+
+TCliOptions ParseArguments(const std::vector<std::string>& args) {
+  TCliOptions o;
+  std::vector<std::pair<std::string, std::string>>
+      commandOptions;  // checked once the command is known
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    std::string arg = args[i];
+    if (arg == "--help" || arg == "-h") {
+      o.Help = true;
+      continue;
+    }
+    if (arg.size() > 1 && arg[0] == '-' &&
+        !(arg.size() > 1 && std::isdigit(static_cast<unsigned char>(arg[1])))) {
+      std::string value;
+      bool inlineValue = false;
+      if (const auto eq = arg.find('='); eq != std::string::npos && arg.rfind("--", 0) == 0) {
+        value = arg.substr(eq + 1);
+        arg = arg.substr(0, eq);
+        inlineValue = true;
+      }
+      const TOptionSpec* spec = nullptr;
+      bool common = true;
+      if (auto it = CommonOptions().find(arg); it != CommonOptions().end()) {
+        spec = &it->second;
+      } else if (auto jt = CommandOptions().find(arg); jt != CommandOptions().end()) {
+        spec = &jt->second;
+        common = false;
+      } else {
+        throw EUsage("unknown option " + arg, o.Command);
+      }
+      if (spec->Kind == okValue && !inlineValue) {
+        if (i + 1 >= args.size()) throw EUsage(arg + " needs a value", o.Command);
+        value = args[++i];
+      } else if (spec->Kind == okFlag && inlineValue) {
+        throw EUsage(arg + " takes no value", o.Command);
+      }
+      if (common) {
+        try {
+          spec->Apply(o, value);
+        } catch (EUsage& e) {
+          e.Command = o.Command;
+          throw;
+        }
+      } else {
+        commandOptions.emplace_back(arg, value);
+      }
+      continue;
+    }
+    if (o.Command.empty()) {
+      o.Command = arg;
+      if (arg == "config") {
+        if (i + 1 < args.size() && args[i + 1].rfind("-", 0) != 0) o.Command += " " + args[++i];
+      }
+      continue;
+    }
+    o.Positional.push_back(arg);
+  }
+  if (o.Command.empty()) {
+    if (o.Help) return o;
+    throw EUsage("no subcommand given");
+  }
+  const auto allowed = AllowedOptions().find(o.Command);
+  if (o.Help) return o;
+  if (allowed == AllowedOptions().end()) {
+    if (o.Command == "config") throw EUsage("config needs \"show FILE\" or \"new FILE\"", "config");
+    throw EUsage("unknown subcommand \"" + o.Command + "\"");
+  }
+  for (const auto& [name, value] : commandOptions) {
+    if (!allowed->second.count(name))
+      throw EUsage(name + " is not an option of " + o.Command, o.Command);
+    try {
+      CommandOptions().at(name).Apply(o, value);
+    } catch (EUsage& e) {
+      e.Command = o.Command;
+      throw;
+    }
+  }
+  if (o.Demo && !o.Port.empty()) throw EUsage("--demo and --port exclude each other", o.Command);
+  if (o.Plants && o.Reserve == false) {
+    // nothing: --reserve is optional
+  } else if (!o.Plants && o.Reserve) {
+    throw EUsage("--reserve only applies to a scan by --plants", o.Command);
+  }
+  return o;
+}

@@ -1,0 +1,161 @@
+// The help texts of lim07ctl.
+#include <map>
+
+#include "CliArgs.h"
+
+namespace {
+
+const char* const kGeneral = R"(lim07ctl: command-line companion of lim07 for ЛИМ-07 lines.
+It runs the same requests and worker threads as the window.
+
+Usage: lim07ctl [options] SUBCOMMAND [arguments] [options]
+
+Subcommands:
+  ports                       serial ports present (virtual lines included)
+  id                          identification of the named devices
+  read                        temperatures and level (Modbus: the data read)
+  poll                        polling cycle: a table per cycle, or CSV rows to a file
+  settings                    read the settings of the named devices
+  write-settings              write calibration points and averaging coefficient
+  set-address --plant N --to A    give the device with plant number N address A
+  calibrate-empty             empty-bunker calibration of the named devices
+  switch-protocol native|modbus   protocol switch of every device on the line
+  scan                        find the devices on the line and save a .l07
+  batch-read                  read sensor count and unmeasurable level of a configuration
+  batch-write                 write calibration and coefficient of a configuration
+  write-addresses             give every device of a configuration its address
+  upload FILE.bin2            firmware upload (XModem-CRC) to one or all devices
+  config show FILE.l07        a configuration file as text or JSON
+  config new FILE.l07         write a new configuration from options
+
+The line:
+  --port PATH                 serial port (/dev/ttyUSB0, ttyUSB0, COM1 = /dev/ttyS0)
+  --demo                      an in-process demo line of five simulated devices
+  --config FILE.l07           port settings and devices from a configuration
+  --baud N  --data-bits 5..8  --parity none|odd|even|mark|space  --stop-bits 1|1.5|2
+  --protocol native|modbus    protocol the devices speak (native "Ларгис-1" by default)
+The devices:
+  --address A                 one device by system address (1..254); may repeat
+  --addresses LIST            several: 1,2,5-7
+  --plant N                   one device by plant number ("Зав. №")
+  Without these, --config names all its devices and --demo the demo devices.
+Output and safety:
+  --json                      machine-readable output
+  --yes, -y                   do not ask before writing to devices (needed off a terminal)
+  --trace                     print every frame sent and received on stderr
+  --help                      this text; SUBCOMMAND --help for one subcommand
+
+Exit status:
+  0    everything done and confirmed by the devices
+  1    some device did not answer or did not confirm
+  2    usage error: bad option, address or plant-number list, unreadable
+       configuration, firmware file that fails its checks; nothing was written
+  3    the serial port could not be used (not found, busy, permission denied)
+  4    a result file could not be written (scan output, --save, --csv)
+  130  stopped by Ctrl-C before the end (poll: a clean stop gives 0 or 1)
+
+Ctrl-C stops the work after the device in work; a second Ctrl-C ends at once.
+
+Examples:
+  lim07ctl --demo poll --cycles 5
+  lim07ctl --port /dev/ttyUSB0 --addresses 1-4 read --json
+  lim07ctl --config line.l07 poll --period 5000 --csv log.csv
+  lim07ctl --port /dev/ttyUSB0 scan --start 1 --out line.l07
+  lim07ctl --config line.l07 --protocol modbus upload fw.bin2 --yes
+)";
+
+const std::map<std::string, std::string>& CommandHelp() {
+  static const std::map<std::string, std::string> help = {
+      {"ports",
+       "Usage: lim07ctl ports [--json]\n"
+       "Lists the serial ports present, the announced virtual lines included.\n"},
+      {"id",
+       "Usage: lim07ctl (--port P | --demo | --config F) [--address A | --addresses L | --plant N] "
+       "id [--json]\n"
+       "Reads each named device's identification: plant number, hardware and software versions.\n"
+       "Exit 1 when a device does not answer.\n"},
+      {"read",
+       "Usage: lim07ctl (--port P | --demo | --config F) [devices] read [--json]\n"
+       "Reads temperatures and level once (native: level and temperature reads;\n"
+       "Modbus: the data read). Devices named by bare addresses are identified first\n"
+       "(plant number, sensor count). Exit 1 when a read fails.\n"},
+      {"poll",
+       "Usage: lim07ctl (--port P | --demo | --config F) [devices] poll [--cycles N]\n"
+       "       [--period MS] [--csv FILE] [--json]\n"
+       "The window's polling cycle. Prints a table per cycle (--json: one JSON object\n"
+       "per line and cycle) and appends CSV rows to FILE: time,name,address,plant,\n"
+       "level_code,level_dm,state,t1..tN (a header when the file is new).\n"
+       "--cycles N stops after N cycles; otherwise Ctrl-C stops after the device in work.\n"
+       "--period is at least 200 ms a device (the window's minimum).\n"
+       "Exit 0, or 1 when a device's last read failed.\n"},
+      {"settings",
+       "Usage: lim07ctl ... [devices] settings [--json] [--save]\n"
+       "Reads sensor count, calibration points and averaging coefficient after\n"
+       "checking each device's plant number (Modbus: sensor count and unmeasurable\n"
+       "level). --save stores what was read into the --config file.\n"},
+      {"write-settings",
+       "Usage: lim07ctl ... [devices] write-settings [--c1 N] [--h1 DM] [--c2 N]\n"
+       "       [--h2 DM] [--coefficient K] [--save] [--yes]\n"
+       "Writes calibration points and averaging coefficient (native protocol) after\n"
+       "checking the plant number. Values not given come from --config, or without\n"
+       "one are read from the device first. --save updates the --config file.\n"},
+      {"set-address",
+       "Usage: lim07ctl ... set-address --plant N --to A [--save] [--yes]\n"
+       "The device with plant number N takes system address A (native: address\n"
+       "write by plant number; Modbus: broadcast by plant number, then identification).\n"},
+      {"calibrate-empty",
+       "Usage: lim07ctl ... [devices] calibrate-empty [--level DM] [--save] [--yes]\n"
+       "Empty-bunker calibration with the unmeasurable level given, from --config,\n"
+       "or as the device holds it.\n"},
+      {"switch-protocol",
+       "Usage: lim07ctl --port P [--protocol native|modbus] switch-protocol native|modbus [--yes]\n"
+       "Broadcasts the protocol switch to every device on the line, framed in the\n"
+       "protocol the devices speak now. No device answers it.\n"},
+      {"scan",
+       "Usage: lim07ctl --port P scan --out FILE.l07 [--start A] [--force]\n"
+       "       lim07ctl --port P scan --plants LIST --out FILE.l07 [--start A] [--reserve]\n"
+       "Probes every address from A (default 1) to 254, or gives the plant numbers of\n"
+       "LIST (e.g. 1201,1203-1210; native protocol only) consecutive addresses from A;\n"
+       "--reserve keeps the address of a missing device free. The devices found are\n"
+       "saved to FILE (atomically; an existing file needs --force). Exit 1 when\n"
+       "nothing was found.\n"},
+      {"batch-read",
+       "Usage: lim07ctl --config F [devices] batch-read [--save] [--json]\n"
+       "The window's batch read: each device must answer with its plant number; its\n"
+       "sensor count and unmeasurable level are read. Reports per device what was\n"
+       "confirmed; exit 1 when something was not.\n"},
+      {"batch-write",
+       "Usage: lim07ctl --config F [devices] batch-write [--yes] [--json]\n"
+       "The window's batch write (native protocol): calibration points and averaging\n"
+       "coefficient of each device from the configuration.\n"},
+      {"write-addresses",
+       "Usage: lim07ctl --config F write-addresses [--yes] [--json]\n"
+       "Gives every device of the configuration (found by plant number) the\n"
+       "address the configuration holds for it. Refuses duplicate addresses.\n"},
+      {"upload",
+       "Usage: lim07ctl ... --protocol modbus [devices] upload FILE.bin2 [--yes]\n"
+       "Uploads firmware with XModem-CRC: to one device (--address or --plant), or to\n"
+       "every device named. Shows a progress bar on a terminal. Exit 1 when a device\n"
+       "did not take the image.\n"},
+      {"config show",
+       "Usage: lim07ctl config show FILE.l07 [--json]\n"
+       "Prints the port settings and every device field of a configuration.\n"},
+      {"config",
+       "Usage: lim07ctl config show FILE.l07 [--json]\n"
+       "       lim07ctl config new FILE.l07 [--port P] [--device "
+       "ADDRESS:PLANT[:SENSORS[:NAME]]]...\n"
+       "See: lim07ctl config show --help, lim07ctl config new --help\n"},
+      {"config new",
+       "Usage: lim07ctl config new FILE.l07 [--port P] [--baud N ...]\n"
+       "       [--device ADDRESS:PLANT[:SENSORS[:NAME]]]... [--force]\n"
+       "Writes a new configuration; an existing file needs --force.\n"},
+  };
+  return help;
+}
+
+}  // namespace
+
+std::string HelpText(const std::string& command) {
+  const auto it = CommandHelp().find(command);
+  return it == CommandHelp().end() ? kGeneral : it->second;
+}

@@ -1,0 +1,87 @@
+// One run of lim07ctl: the line (a real port or the in-process demo line),
+// the port's settings from the defaults, a configuration file and the
+// options, and the devices the subcommand works on.
+#pragma once
+
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+#include "CliArgs.h"
+#include "ConsoleHost.h"
+#include "VirtualLine.h"
+#include "WorkerThread.h"
+
+// A failure that ends the run with its own exit status and message.
+class ECliError : public std::runtime_error {
+ public:
+  ECliError(int code, const std::string& message) : std::runtime_error(message), Code(code) {}
+  int Code;
+};
+
+// Ctrl-C (and SIGTERM): the first asks the work in hand to stop after the
+// device in work; a second one ends the program at once.
+void InstallInterruptHandler();
+bool InterruptRequested();
+
+class TSession {
+ public:
+  TSession(const TCliOptions& options, TConsole& console);
+  ~TSession();
+
+  const TCliOptions& Options() const { return FOptions; }
+  TConsoleHost& Host() { return FHost; }
+  TComPort& Port() { return FHost.ComPort(); }
+  TDeviceList& Devices() { return FHost.Devices(); }
+  TDeviceProtocol Protocol() const { return FHost.CurrentProtocol(); }
+  TConsole& Console() { return FConsole; }
+  TVirtualLine* DemoLine() { return FDemoLine.get(); }
+
+  // Port settings: the window's defaults, then the configuration file's,
+  // then the line options; the demo line when asked for. Loads the
+  // configuration's devices (EUsage when it cannot be read). No port is
+  // opened.
+  void Prepare();
+  // Fills the device list with the devices the command names: those of the
+  // configuration (narrowed by --address/--addresses/--plant), records for
+  // bare addresses, or the demo devices. EUsage when none are named or a
+  // named one is not in the configuration.
+  void SelectDevices();
+  // Opens the port; ECliError(ecPort) with the reason when it cannot.
+  void OpenPort();
+  // Learns the plant number and sensor count of records made from bare
+  // addresses (an identification and a sensor-count read each); prints a
+  // warning for each device that does not answer. False if any failed.
+  bool IdentifyNew();
+
+  // Starts a worker thread and waits for it, turning Ctrl-C into its stop
+  // request. True when it was stopped that way.
+  bool RunWorker(TWorkerThread& thread);
+
+  // Asks "question [y/N]" on a terminal unless --yes; without a terminal
+  // and without --yes refuses (EUsage: writes need --yes in scripts).
+  void Confirm(const std::string& question);
+
+  // Saves the device list with the port's settings (atomically); raises
+  // ECliError(ecWrite) when it fails.
+  void SaveConfiguration(const std::string& path);
+  // --save: puts the selected devices' records back into the configuration
+  // they came from and saves that file (all its other devices unchanged).
+  void SaveBackToConfig();
+
+  // Records created for bare addresses (their plant number unknown yet).
+  bool IsBareRecord(const TDevice* device) const;
+
+ private:
+  const TCliOptions& FOptions;
+  TConsole& FConsole;
+  TConsoleHost FHost;
+  std::unique_ptr<TVirtualLine> FDemoLine;
+  bool FConfigLoaded = false;
+  TDeviceList FConfigDevices;     // the configuration as loaded
+  std::vector<int> FConfigIndex;  // per selected device: its index there, or -1
+  std::vector<const TDevice*> FBare;
+};
+
+// Prints the devices' outcome texts "name (address): operation: result".
+std::string OutcomeLine(const TDevice& device);
