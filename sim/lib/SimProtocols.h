@@ -64,6 +64,8 @@ class TXModemReceiver {
   // Time-driven work: "C" in the handshake, NAK of a stalled packet, abort.
   std::vector<TEvent> Tick(TClock::time_point now);
   TClock::time_point NextDeadline() const;
+  // Counts the handshake from now (the first "C" comes FirstCMs later).
+  void StartClock(TClock::time_point now);
   TState State() const { return FState; }
   const TBytes& Image() const { return FImage; }
 

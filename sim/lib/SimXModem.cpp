@@ -132,3 +132,8 @@ TXModemReceiver::TClock::time_point TXModemReceiver::NextDeadline() const {
   }
   return TClock::time_point::max();
 }
+
+void TXModemReceiver::StartClock(TClock::time_point now) {
+  FNextC = now + std::chrono::milliseconds(FTiming.FirstCMs);
+  FLastByte = now;
+}

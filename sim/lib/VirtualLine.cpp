@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -23,9 +24,12 @@ using std::chrono::milliseconds;
 
 namespace {
 
-constexpr std::size_t kMaxFrame = 4096;       // longer without a pause: a flood
-constexpr milliseconds kLoneAddressWait{50};  // a native address byte waits this
-                                              // long for the rest of its frame
+constexpr std::size_t kMaxFrame = 4096;  // longer without a pause: a flood
+// A lone first byte (a native address byte) waits this long for the rest of
+// its frame: a busy machine can hold the sender for a hundred milliseconds
+// and more between its two writes. Waiting costs nothing when the byte was
+// noise: a whole frame after it is still found and served.
+constexpr milliseconds kLoneAddressWait{500};
 constexpr milliseconds kDriftPeriod{1000};
 
 std::runtime_error SystemError(const std::string& what) {
@@ -238,8 +242,9 @@ int TVirtualLine::FindAddress(std::uint8_t address) const {
 bool TVirtualLine::WaitDevice(int index, const std::function<bool(const TSimDevice&)>& pred,
                               milliseconds timeout) const {
   std::unique_lock<std::mutex> lock(FMutex);
-  const TSimDevice& d = FDevices.at(static_cast<std::size_t>(index));
-  return FChanged.wait_for(lock, timeout, [&] { return pred(d); });
+  // Looked up afresh each time: AddDevice may move the devices meanwhile.
+  return FChanged.wait_for(lock, timeout,
+                           [&] { return pred(FDevices.at(static_cast<std::size_t>(index))); });
 }
 
 void TVirtualLine::BeginUpload(int index) {
@@ -364,6 +369,11 @@ TSimParity TVirtualLine::SampleParity() const {
 }
 
 void TVirtualLine::Run() {
+  // Devices on a real line never lag behind the master. On a busy machine a
+  // late read lets the program's purge before its next request discard bytes
+  // the line has not read yet, so the device thread asks for a better nice
+  // value; it sleeps in poll nearly all the time. Refused without privilege.
+  [[maybe_unused]] const int ignored = setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), -10);
   std::uint8_t buffer[4096];
   for (;;) {
     TClock::time_point deadline;
@@ -455,7 +465,18 @@ void TVirtualLine::FinishFrame(TClock::time_point now) {
     Log(std::move(frame));
     return;
   }
-  const std::size_t stray = from < 0 ? 0 : static_cast<std::size_t>(from);
+  std::size_t stray = from < 0 ? 0 : static_cast<std::size_t>(from);
+  if (from < 0) {
+    // No whole frame of a known kind: a CRC-correct tail that came in reads
+    // of its own is still a frame (an unknown function gets its exception).
+    for (std::size_t r = 1; r < p.Reads.size(); ++r) {
+      const std::size_t at = p.Reads[r].Offset;
+      if (p.Bytes.size() - at >= 4 && SimCrcOk(p.Bytes.data() + at, p.Bytes.size() - at)) {
+        stray = at;
+        break;
+      }
+    }
+  }
   // The read that brought the frame's first byte.
   std::size_t k = 0;
   while (k + 1 < p.Reads.size() && p.Reads[k + 1].Offset <= stray) ++k;
@@ -501,7 +522,6 @@ void TVirtualLine::ProcessFrame(TSimFrame frame, std::size_t strayBytes) {
     }
   }
   for (const TSimOutcome::TReply& r : out.Replies) {
-    WriteAnswer(r.Bytes, f.size(), frame.Time, r.DelayMs);
     if (frame.DeviceIndex < 0) frame.DeviceIndex = r.Device;
     frame.Answer.insert(frame.Answer.end(), r.Bytes.begin(), r.Bytes.end());
   }
@@ -509,14 +529,26 @@ void TVirtualLine::ProcessFrame(TSimFrame frame, std::size_t strayBytes) {
   if (strayBytes > 0) {
     frame.Note += " (" + std::to_string(strayBytes) + " stray bytes before it dropped)";
   }
+  bool uploadBegun = false;
   if (out.EnterUpload >= 0) {
     std::lock_guard<std::mutex> lock(FMutex);
     if (!FUpload) {
       FDevices[static_cast<std::size_t>(out.EnterUpload)].Uploading = true;
       FUpload = std::make_unique<TUpload>(out.EnterUpload, FXModemTiming, TClock::now());
+      uploadBegun = true;
     }
   }
+  // Logged before the answer goes out: once the program has an answer, its
+  // frame is in the log (and a ClearFrames after it cannot miss it).
+  const TSimFrame request = frame;
   Log(std::move(frame));
+  for (const TSimOutcome::TReply& r : out.Replies) {
+    WriteAnswer(r.Bytes, request.Bytes.size(), request.Time, r.DelayMs);
+  }
+  if (uploadBegun) {
+    std::lock_guard<std::mutex> lock(FMutex);
+    if (FUpload) FUpload->Receiver.StartClock(TClock::now());  // first "C" after the answer
+  }
 }
 
 void TVirtualLine::OnUploadBytes(const std::uint8_t* data, std::size_t count, TSimParity parity,
@@ -533,20 +565,20 @@ void TVirtualLine::OnUploadBytes(const std::uint8_t* data, std::size_t count, TS
     baud = FBaud;
   }
   for (TXModemReceiver::TEvent& e : events) {
+    TSimFrame frame;
+    frame.Time = now;
+    frame.Bytes = e.Packet;
+    frame.FirstParity = frame.RestParity = parity;
+    frame.DeviceIndex = e.Reply.empty() ? -1 : device;
+    frame.Answer = e.Reply;
+    frame.Note = std::move(e.Note);
+    Log(std::move(frame));
     if (!e.Reply.empty()) {
       if (baud > 0) {
         SleepUntil(now + std::chrono::microseconds(e.Packet.size() * 11'000'000LL / baud));
       }
       WriteRaw(e.Reply.data(), e.Reply.size());
     }
-    TSimFrame frame;
-    frame.Time = now;
-    frame.Bytes = std::move(e.Packet);
-    frame.FirstParity = frame.RestParity = parity;
-    frame.DeviceIndex = e.Reply.empty() ? -1 : device;
-    frame.Answer = std::move(e.Reply);
-    frame.Note = std::move(e.Note);
-    Log(std::move(frame));
   }
   if (state == TXModemReceiver::TState::Done) EndUpload(true);
   if (state == TXModemReceiver::TState::Aborted) EndUpload(false);
@@ -588,15 +620,16 @@ void TVirtualLine::OnTimers(TClock::time_point now) {
     }
   }
   for (TXModemReceiver::TEvent& e : events) {
+    if (!(e.Packet.empty() && e.Note == "xmodem C")) {  // a "C" is no frame
+      TSimFrame frame;
+      frame.Time = now;
+      frame.Bytes = e.Packet;
+      frame.DeviceIndex = e.Reply.empty() ? -1 : device;
+      frame.Answer = e.Reply;
+      frame.Note = std::move(e.Note);
+      Log(std::move(frame));
+    }
     if (!e.Reply.empty()) WriteRaw(e.Reply.data(), e.Reply.size());
-    if (e.Packet.empty() && e.Note == "xmodem C") continue;  // not a frame
-    TSimFrame frame;
-    frame.Time = now;
-    frame.Bytes = std::move(e.Packet);
-    frame.DeviceIndex = e.Reply.empty() ? -1 : device;
-    frame.Answer = std::move(e.Reply);
-    frame.Note = std::move(e.Note);
-    Log(std::move(frame));
   }
   if (aborted) EndUpload(false);
 

@@ -29,8 +29,9 @@
 // discipline puts a pause of at least 2 ms after the address byte, so the
 // silence must stay well above that: at 10 ms the pause is never mistaken for
 // the end of a frame, while garbage is still dropped quickly. A lone first
-// byte (a native address byte) waits up to 50 ms for the rest of its frame, so
-// even a master that is descheduled during the pause is served.
+// byte (a native address byte) waits up to 500 ms for the rest of its frame,
+// so even a master that is descheduled during the pause is served (on a
+// loaded test machine a 3 ms sleep was seen to last 130 ms).
 //
 // Parity. On Linux both sides of a pty share one termios, so the line reads
 // the sender's parity with tcgetattr on the master right after each read:
@@ -235,11 +236,12 @@ class TVirtualLine {
   std::size_t FrameCount() const;
   void ClearFrames();
   void SetLogLimit(std::size_t limit);
-  // Waits until FrameCount() >= count; the answer of the last frame counted
-  // has been written when it returns true.
+  // Waits until FrameCount() >= count. A frame is logged once the devices
+  // have acted on it, just before its answer is written: when the program has
+  // received an answer, the frame is already in the log.
   bool WaitFrames(std::size_t count, std::chrono::milliseconds timeout) const;
-  // Called on the device thread for every frame, after its answer is written
-  // (and outside the line's lock).
+  // Called on the device thread for every frame as it is logged (outside the
+  // line's lock).
   void SetFrameListener(std::function<void(const TSimFrame&)> listener);
 
   // A symlink to the slave, removed with the line. Throws std::runtime_error.

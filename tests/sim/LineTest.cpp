@@ -109,7 +109,7 @@ TEST(VirtualLine, LogWaitsForFramesAndNotesWhatHappened) {
   EXPECT_EQ(line.Frames().size(), 1u);
 }
 
-TEST(VirtualLine, FrameListenerSeesEveryFrameAfterItsAnswer) {
+TEST(VirtualLine, FrameListenerSeesEveryFrameWithItsAnswer) {
   TVirtualLine line;
   line.AddDevice(TestDevice());
   std::atomic<int> seen{0};

@@ -11,80 +11,17 @@
 #include <QTest>
 #include <QToolButton>
 
-#include <QApplication>
-#include <QPushButton>
-#include <functional>
 #include <memory>
 #include <thread>
 
 #include "Animate.h"
-#include "Dialogs.h"
-#include "MainForm.h"
 #include "RequestThread.h"
-#include "UiHooks.h"
+#include "UiTestSupport.h"
 #include "VirtualLine.h"
 
 namespace {
 
 using namespace std::chrono_literals;
-
-// The one application object of the test program (offscreen under ctest).
-void EnsureApp() {
-  if (QApplication::instance() != nullptr) return;
-  static int argc = 1;
-  static char name[] = "test_ui";
-  static char* argv[] = {name, nullptr};
-  qputenv("QT_QPA_PLATFORM", "offscreen");
-  new QApplication(argc, argv);
-}
-
-QString U8(const char* utf8) {
-  return QString::fromUtf8(utf8);
-}
-
-int Click(QDialog& dialog, const char* buttonName) {
-  auto* b = dialog.findChild<QPushButton*>(QLatin1String(buttonName));
-  EXPECT_NE(b, nullptr) << buttonName;
-  if (b) b->click();
-  return dialog.result();
-}
-
-// Answers every dialog through OnDialog (rejected without it) and every
-// message box with No, Cancel or OK.
-struct TAnswers {
-  TAnswers() {
-    EnsureApp();
-    Hooks.Dialogs = [this](QDialog& d) { return OnDialog ? OnDialog(d) : int(QDialog::Rejected); };
-    Hooks.Messages = [](const TMessageRequest& m) {
-      return int(m.Buttons & mbCancel ? mrCancel : m.Buttons & mbNo ? mrNo : mrOk);
-    };
-  }
-  TUiHooks Hooks;
-  std::function<int(QDialog&)> OnDialog;
-};
-
-// A main window whose start-up question was answered with the protocol.
-std::unique_ptr<TMainForm> MakeForm(TAnswers& answers, TDeviceProtocol protocol) {
-  answers.OnDialog = [protocol](QDialog& d) {
-    dynamic_cast<TStartModeForm&>(d).SetItemIndex(protocol == dpModbus ? 1 : 0);
-    return Click(d, "btnOk");
-  };
-  auto form = std::make_unique<TMainForm>();
-  answers.OnDialog = nullptr;
-  return form;
-}
-
-TDevice* MakeDevice(const char* name, int plant, int address, std::vector<std::uint16_t> temps) {
-  auto* d = new TDevice;
-  d->SetName(name);
-  d->SetPlantNumber(static_cast<std::uint16_t>(plant));
-  d->SetSystemAddress(static_cast<std::uint8_t>(address));
-  d->SetSensorCount(static_cast<int>(temps.size()));
-  std::uint16_t* block = d->LockTemperatures();
-  for (std::size_t i = 0; i < temps.size(); ++i) block[i] = temps[i];
-  d->UnlockTemperatures();
-  return d;
-}
 
 TSimDevice SimDevice(std::uint8_t address, TDeviceProtocol protocol,
                      std::vector<std::uint16_t> temperatures) {
@@ -130,7 +67,7 @@ class PollingWindow : public testing::Test {
     ASSERT_TRUE(WaitThreadGone());
   }
 
-  TAnswers answers;
+  TAnswering answers;
   TVirtualLine line;
   std::unique_ptr<TMainForm> form;
 };
@@ -138,7 +75,7 @@ class PollingWindow : public testing::Test {
 }  // namespace
 
 TEST(PollingDataRow, CellsOfOneDevice) {
-  EnsureApp();
+  TestApp();
   std::unique_ptr<TDevice> d(MakeDevice("A", 1, 1, {0x0191, 0xFF60, 0xDDDD, 0xAAAA, 0x55AA}));
   d->LevelCode = 1234;
   d->Level = 56;
