@@ -178,8 +178,9 @@ int CmdSettings(TSession& session) {
 
 int CmdWriteSettings(TSession& session) {
   const TCliOptions& o = session.Options();
-  if (!o.C1 && !o.C2 && !o.H1 && !o.H2 && !o.Coefficient && o.Config.empty())
-    throw EUsage("nothing to write: give --c1/--h1/--c2/--h2/--coefficient or --config", o.Command);
+  if (!o.C1 && !o.C2 && !o.H1 && !o.H2 && !o.Coefficient && o.Config.empty() && !o.Demo)
+    throw EUsage("nothing to write: give --c1/--h1/--c2/--h2/--coefficient or --config/--demo",
+                 o.Command);
   if (session.Protocol() != dpLargis1)
     throw EUsage("settings are written in the native protocol only (--protocol native)", o.Command);
   session.Confirm("Записать данные в приборы?");
@@ -191,7 +192,7 @@ int CmdWriteSettings(TSession& session) {
     bool done = LearnPlant(session, commands, d);
     // Without a configuration the device's own values stand for the ones
     // not given: read them first, so that only what was asked changes.
-    if (done && o.Config.empty()) {
+    if (done && !session.HasStoredSettings(d)) {
       const TCommandResult r = commands.ReadSettings(d);
       done = !r.Failed && !r.NotFound && r.CalibrationDone && r.CoefficientDone;
     }
@@ -255,19 +256,27 @@ int CmdCalibrateEmpty(TSession& session) {
   session.OpenPort();
   TDeviceCommands commands(&session.Port(), session.Protocol());
   bool all = true;
+  std::vector<std::string> json;
   for (int i = 0; i < session.Devices().Count() && !InterruptRequested(); ++i) {
     TDevice* d = session.Devices()[i];
     bool done = true;
     if (o.Level) {
       d->UnmeasurableLevel = *o.Level;
-    } else if (o.Config.empty() && !o.Demo) {
+    } else if (!session.HasStoredSettings(d)) {
       // The device's own unmeasurable level stays what it is.
       done = !commands.ReadUnmeasurableLevel(d).Failed;
     }
     if (done) done = !commands.EmptyBunkerCalibration(d).Failed;
     all = all && done;
-    session.Console().Out << OutcomeLine(*d) << '\n';
+    if (o.Json)
+      json.push_back("{\"name\":" + JsonString(d->Name()) + ",\"address\":" +
+                     std::to_string(d->SystemAddress()) + ",\"ok\":" + (done ? "true" : "false") +
+                     ",\"h1_dm\":" + std::to_string(d->UnmeasurableLevel) +
+                     ",\"result\":" + JsonString(d->LastResult) + "}");
+    else
+      session.Console().Out << OutcomeLine(*d) << '\n';
   }
+  if (o.Json) session.Console().Out << JsonArray(json);
   if (o.Save) session.SaveBackToConfig();
   if (InterruptRequested()) return ecInterrupted;
   return all ? ecOk : ecUnconfirmed;

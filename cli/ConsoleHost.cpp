@@ -8,7 +8,7 @@ void TConsole::Progress(const std::string& caption, int percent) {
   const int p = std::clamp(percent, 0, 100);
   constexpr int kWidth = 30;
   const int filled = p * kWidth / 100;
-  Err << '\r' << caption << " [" << std::string(static_cast<std::size_t>(filled), '#')
+  Err << "\r\033[K" << caption << " [" << std::string(static_cast<std::size_t>(filled), '#')
       << std::string(static_cast<std::size_t>(kWidth - filled), ' ') << "] " << p << " %"
       << std::flush;
   FBarShown = true;

@@ -178,6 +178,7 @@ void TSession::SelectDevices() {
     CopyRecord(from, *d);
     devices.Add(d);
     FConfigIndex.push_back(configIndex);
+    FStored.push_back(d);
   };
 
   if (FConfigLoaded) {
@@ -198,6 +199,34 @@ void TSession::SelectDevices() {
       throw EUsage(
           "plant number " + std::to_string(*FOptions.Plant) + " is not in " + FOptions.Config,
           FOptions.Command);
+  } else if (FDemoLine) {
+    for (const TSimDevice& sim : FDemoLine->Devices()) {
+      if (!addressWanted(sim.Address)) continue;
+      if (FOptions.Plant && sim.PlantNumber != *FOptions.Plant) continue;
+      auto* d = new TDevice;
+      d->SetName(sim.Name);
+      d->SetSystemAddress(sim.Address);
+      d->SetPlantNumber(sim.PlantNumber);
+      d->SetSensorCount(sim.SensorCount());
+      d->CalibrationCode1 = sim.CalibrationCode1;
+      d->UnmeasurableLevel = sim.UnmeasurableLevel;
+      d->CalibrationCode2 = sim.CalibrationCode2;
+      d->CalibrationLevel2 = sim.CalibrationLevel2;
+      d->SetAveragingCoefficient(sim.AveragingCoefficient);
+      devices.Add(d);
+      FConfigIndex.push_back(-1);
+      FStored.push_back(d);
+    }
+    for (int a : wanted) {
+      bool found = false;
+      for (int n = 0; n < devices.Count(); ++n) found = found || devices[n]->SystemAddress() == a;
+      if (!found)
+        throw EUsage("address " + std::to_string(a) + " is not on the demo line (1..5)",
+                     FOptions.Command);
+    }
+    if (FOptions.Plant && devices.Count() == 0)
+      throw EUsage("no demo device has plant number " + std::to_string(*FOptions.Plant),
+                   FOptions.Command);
   } else if (!wanted.empty()) {
     if (FOptions.Plant && wanted.size() != 1)
       throw EUsage("--plant names one device: give one --address with it", FOptions.Command);
@@ -214,25 +243,6 @@ void TSession::SelectDevices() {
       devices.Add(d);
       FConfigIndex.push_back(-1);
     }
-  } else if (FDemoLine) {
-    for (const TSimDevice& sim : FDemoLine->Devices()) {
-      if (FOptions.Plant && sim.PlantNumber != *FOptions.Plant) continue;
-      auto* d = new TDevice;
-      d->SetName(sim.Name);
-      d->SetSystemAddress(sim.Address);
-      d->SetPlantNumber(sim.PlantNumber);
-      d->SetSensorCount(sim.SensorCount());
-      d->CalibrationCode1 = sim.CalibrationCode1;
-      d->UnmeasurableLevel = sim.UnmeasurableLevel;
-      d->CalibrationCode2 = sim.CalibrationCode2;
-      d->CalibrationLevel2 = sim.CalibrationLevel2;
-      d->SetAveragingCoefficient(sim.AveragingCoefficient);
-      devices.Add(d);
-      FConfigIndex.push_back(-1);
-    }
-    if (FOptions.Plant && devices.Count() == 0)
-      throw EUsage("no demo device has plant number " + std::to_string(*FOptions.Plant),
-                   FOptions.Command);
   } else {
     throw EUsage("name the devices: --address A, --addresses LIST or --config FILE.l07",
                  FOptions.Command);
@@ -246,6 +256,10 @@ void TSession::OpenPort() {
   } catch (const EComPort& e) {
     throw ECliError(ecPort, PortProblem(e, Port().Port()));
   }
+}
+
+bool TSession::HasStoredSettings(const TDevice* device) const {
+  return std::find(FStored.begin(), FStored.end(), device) != FStored.end();
 }
 
 bool TSession::IsBareRecord(const TDevice* device) const {

@@ -71,6 +71,9 @@ class TSession {
 
   // Records created for bare addresses (their plant number unknown yet).
   bool IsBareRecord(const TDevice* device) const;
+  // Records whose settings come from a configuration or the demo set (not
+  // made up from options).
+  bool HasStoredSettings(const TDevice* device) const;
 
  private:
   const TCliOptions& FOptions;
@@ -81,6 +84,7 @@ class TSession {
   TDeviceList FConfigDevices;     // the configuration as loaded
   std::vector<int> FConfigIndex;  // per selected device: its index there, or -1
   std::vector<const TDevice*> FBare;
+  std::vector<const TDevice*> FStored;
 };
 
 // Prints the devices' outcome texts "name (address): operation: result".

@@ -289,6 +289,8 @@ void TMainForm::FormCreate() {
   }
   sgDevices->SetRowCount(2);
   RefreshPortDescription();
+  // The port is closed: "Закрыть соединение" too starts disabled.
+  UpdatePortActions(false);
   ApplyProtocol(ChooseStartProtocol());
 }
 

@@ -98,6 +98,7 @@ class TMainForm : public QMainWindow, public IOperationHost {
   bool FModified = false;
   TColorFlag* FMark;  // owned
   int FSelectedIndex = -1;
+  int FMarkerRow = -1;  // device-table row showing the selection marker, -1 none
   int FMouseX = 0, FMouseY = 0;
   int FHitCol = 0, FHitRow = 0;
   QPointer<TWorkerThread> FThread;        // not owned: frees itself
@@ -127,6 +128,7 @@ class TMainForm : public QMainWindow, public IOperationHost {
   int SelectedIndex();
   void SelectDevice(int index);
   void RefreshSelection();
+  void ClearSelectionMarker();
   void ClearStatePanel();
   void ShowDeviceState(bool temperatures, bool level);
   void SetCellMark(int col, int row, TColorFlag* mark);

@@ -37,18 +37,26 @@ int TMainForm::SelectedIndex() {
 }
 
 void TMainForm::SelectDevice(int index) {
-  // Only the selected row carries the marker; rows the table no longer has
-  // are not written.
-  for (int r = 1; r < sgDevices->RowCount(); ++r)
-    if (!sgDevices->Cells(0, r).isEmpty()) sgDevices->SetCells(0, r, QString());
+  // Only the selected row carries the marker; FMarkerRow remembers where it
+  // stands, so selecting costs the same whatever the length of the list (a
+  // load selects every device it adds). Rows the table no longer has are not
+  // written.
+  ClearSelectionMarker();
   if (index < 0 || index >= DeviceCount()) {
     FSelectedIndex = -1;
     ClearStatePanel();
   } else {
     FSelectedIndex = index;
     sgDevices->SetCells(0, index + 1, QStringLiteral(" >"));
+    FMarkerRow = index + 1;
   }
   RefreshSelection();
+}
+
+void TMainForm::ClearSelectionMarker() {
+  if (FMarkerRow >= 1 && FMarkerRow < sgDevices->RowCount())
+    sgDevices->SetCells(0, FMarkerRow, QString());
+  FMarkerRow = -1;
 }
 
 void TMainForm::RefreshSelection() {
@@ -181,6 +189,7 @@ void TMainForm::ResetDeviceTable() {
     SetCellMark(c, 1, nullptr);
   }
   FSelectedIndex = -1;
+  FMarkerRow = -1;
   ClearStatePanel();
 }
 
@@ -206,6 +215,9 @@ void TMainForm::DeleteDevice(int index) {
     return;
   }
   HideEditor();
+  // The rows below move up with their texts: take the marker off first so it
+  // cannot travel with them.
+  ClearSelectionMarker();
   FDevices.Delete(index);
   if (DeviceCount() == 0) {
     for (int c = 0; c <= kLastColumn; ++c) {

@@ -243,6 +243,28 @@ TEST(CliLine, UploadDeliversTheImageToOneDevice) {
   EXPECT_EQ(line.Device(0).FirmwareUploads, 0);
 }
 
+TEST(CliLine, UploadToEveryDeviceReportsEachOne) {
+  TVirtualLine line;
+  AddPair(line, dpModbus);
+  line.Modify(0, [](TSimDevice& d) { d.Faults.Silent = true; });  // misses its mode switch
+  TTempDir dir;
+  const std::string config = dir.File("line.l07");
+  ASSERT_EQ(RunInProcess({"config", "new", config, "--port", line.SlavePath(), "--device", "5:1234",
+                          "--device", "6:1300"})
+                .Status,
+            ecOk);
+  const std::string image = dir.File("fw.bin2");
+  std::ofstream(image, std::ios::binary) << std::string(130, 'F');
+  const TCliRun r = RunInProcess(
+      {"--config", config, "--protocol", "modbus", "upload", image, "--yes", "--json"});
+  EXPECT_EQ(r.Status, ecUnconfirmed) << r.Err;
+  EXPECT_NE(r.Out.find("\"address\":5,\"delivered\":false"), std::string::npos) << r.Out;
+  EXPECT_NE(r.Out.find("\"address\":6,\"delivered\":true"), std::string::npos) << r.Out;
+  EXPECT_EQ(line.Device(0).FirmwareUploads, 0);
+  EXPECT_EQ(line.Device(1).FirmwareUploads, 1);
+  EXPECT_EQ(line.Device(1).Firmware.size(), 256u);
+}
+
 TEST(CliLine, BadInputIsRefusedAndTouchesNothing) {
   TVirtualLine line;
   AddPair(line, dpModbus);

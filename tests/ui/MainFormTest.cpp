@@ -117,6 +117,7 @@ TEST(MainForm, EnablingWithThePortClosedAndOpen) {
   EXPECT_TRUE(form->PortPropertiesAction->isEnabled());
   EXPECT_TRUE(form->OpenAction->isEnabled());
   EXPECT_TRUE(form->RemoveDeviceAction->isEnabled());  // even with an empty list
+  EXPECT_FALSE(form->ClosePortAction->isEnabled());
   EXPECT_FALSE(form->SaveAction->isEnabled());
   EXPECT_FALSE(form->StopAction->isEnabled());
 
