@@ -264,6 +264,62 @@ TEST(LineFaults, ScanSkipsGarbageAndEndsWhenTheLineIsPulled) {
   EXPECT_EQ(host.Found[1]->SystemAddress(), 3);
 }
 
+TEST(LineFaults, BatchWriteConfirmsOnlyDevicesThatAnsweredThroughGarbageAndSilence) {
+  TVirtualLine line;
+  TScanTestHost host(line);
+  line.AddDevice(SimDevice(1, 801));
+  TSimDevice garbage = SimDevice(2, 802);
+  garbage.Faults.Garbage = {0x02, 0x20, 0x07, 0x06, 0x03, 0x22, 0x01, 0x01, 0x12, 0x34};
+  line.AddDevice(garbage);
+  TSimDevice silent = SimDevice(3, 803);
+  silent.Faults.Silent = true;
+  line.AddDevice(silent);
+  std::vector<std::vector<std::uint8_t>> before;
+  for (std::uint8_t a = 1; a <= 3; ++a) {
+    TDevice* d = host.List(static_cast<std::uint16_t>(800 + a), a);
+    d->CalibrationCode1 = 0x0A00;
+    d->UnmeasurableLevel = 77;
+    d->CalibrationCode2 = 0x1A00;
+    d->CalibrationLevel2 = 222;
+    d->SetAveragingCoefficient(6);
+    before.push_back(Settings(*d));
+  }
+  TDeviceRefreshThread thread(&host);
+  ASSERT_TRUE(host.Run(thread, 30000));
+
+  // Only the device that answered is confirmed and written; the others keep
+  // their records and their marks, and no exchange was left half done.
+  EXPECT_EQ(host.Marks, (std::vector<TMarksCall>{{1, true, false, true, true}}));
+  const TSimDevice written = line.Device(0);
+  EXPECT_EQ(written.CalibrationCode1, 0x0A00);
+  EXPECT_EQ(written.UnmeasurableLevel, 77);
+  EXPECT_EQ(written.AveragingCoefficient, 6);
+  for (int i = 1; i < 3; ++i) {
+    EXPECT_NE(line.Device(i).UnmeasurableLevel, 77) << i;
+    EXPECT_TRUE(IsResultText(host.Devices()[i]->LastResult)) << host.Devices()[i]->LastResult;
+  }
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(Settings(*host.Devices()[i]), before[i]) << i;
+  EXPECT_EQ(host.DeviceReports.back(), (TDeviceReport{0, 0}));
+}
+
+TEST(LineFaults, ScanUnderAFloodFindsNoPhantomDevices) {
+  TVirtualLine line;
+  line.AddDevice(SimDevice(253, 853));
+  // Noise that reads like the start of an identification answer.
+  line.SetNoise({0xFC, 0x20, 0x07, 0x06, 0x03, 0x55}, 3);
+  TScanTestHost host(line);
+  TSearchThread thread(&host, 252);
+  ASSERT_TRUE(host.Run(thread, 30000));
+  line.SetNoise({}, 0);
+  // Whatever the noise cost, every device found is one that is there.
+  for (int i = 0; i < host.Found.Count(); ++i) {
+    EXPECT_EQ(host.Found[i]->SystemAddress(), 253);
+    EXPECT_EQ(host.Found[i]->PlantNumber(), 853);
+  }
+  ASSERT_FALSE(host.Percents.empty());
+  EXPECT_EQ(host.Percents.back(), 100);
+}
+
 TEST(LineFaults, BatchReadStoresEachDeviceWholeOrNotAtAllWhenTheLineIsPulled) {
   TVirtualLine line;
   TScanTestHost host(line);
