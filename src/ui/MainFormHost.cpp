@@ -98,6 +98,10 @@ void TMainForm::ThreadTerminated() {
   AddDeviceAction->setEnabled(true);
   RemoveDeviceAction->setEnabled(true);
   UpdateActions();
+  if (FShowStateAtEnd) {
+    FShowStateAtEnd = false;
+    ShowDeviceState(true, true);
+  }
 }
 
 void TMainForm::StopWorkers() {
