@@ -9,6 +9,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cmath>
@@ -131,6 +132,26 @@ class TVirtualLine::TUpload {
 };
 
 TVirtualLine::TVirtualLine() : FPending(std::make_unique<TPending>()) {
+  OpenPty();
+  if (pipe2(FWakePipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+    const auto e = SystemError("pipe");
+    ClosePty();
+    throw e;
+  }
+  FStart = TClock::now();
+  FNextDrift = FStart + kDriftPeriod;
+  FThread = std::thread(&TVirtualLine::Run, this);
+}
+
+TVirtualLine::~TVirtualLine() {
+  StopThread();
+  close(FWakePipe[0]);
+  close(FWakePipe[1]);
+  ClosePty();
+  for (const std::string& link : FLinks) unlink(link.c_str());
+}
+
+void TVirtualLine::OpenPty() {
   FMaster = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (FMaster < 0) throw SystemError("posix_openpt");
   char name[128];
@@ -138,6 +159,7 @@ TVirtualLine::TVirtualLine() : FPending(std::make_unique<TPending>()) {
       ptsname_r(FMaster, name, sizeof name) != 0) {
     const auto e = SystemError("pty setup");
     close(FMaster);
+    FMaster = -1;
     throw e;
   }
   FSlavePath = name;
@@ -145,6 +167,7 @@ TVirtualLine::TVirtualLine() : FPending(std::make_unique<TPending>()) {
   if (FSlave < 0) {
     const auto e = SystemError("open " + FSlavePath);
     close(FMaster);
+    FMaster = -1;
     throw e;
   }
   // Raw from the start: no echo, no line editing, whoever opens the slave.
@@ -156,30 +179,75 @@ TVirtualLine::TVirtualLine() : FPending(std::make_unique<TPending>()) {
     tcsetattr(FSlave, TCSANOW, &t);
   }
   fcntl(FMaster, F_SETFL, fcntl(FMaster, F_GETFL) | O_NONBLOCK);
-  if (pipe2(FWakePipe, O_CLOEXEC | O_NONBLOCK) != 0) {
-    const auto e = SystemError("pipe");
-    close(FSlave);
-    close(FMaster);
-    throw e;
-  }
-  FStart = TClock::now();
-  FNextDrift = FStart + kDriftPeriod;
-  FThread = std::thread(&TVirtualLine::Run, this);
 }
 
-TVirtualLine::~TVirtualLine() {
+void TVirtualLine::ClosePty() {
+  if (FSlave >= 0) close(FSlave);
+  if (FMaster >= 0) close(FMaster);
+  FSlave = FMaster = -1;
+}
+
+void TVirtualLine::StopThread() {
   {
     std::lock_guard<std::mutex> lock(FMutex);
     FStop = true;
   }
   FChanged.notify_all();
   Wake();
-  FThread.join();
-  close(FWakePipe[0]);
-  close(FWakePipe[1]);
-  close(FSlave);
-  close(FMaster);
+  if (FThread.joinable()) FThread.join();
+}
+
+void TVirtualLine::Unplug() {
+  if (!FThread.joinable()) return;
+  StopThread();
+  EndUpload(false);  // the transfer is cut: the device keeps its old image
+  FPending = std::make_unique<TPending>();
+  ClosePty();  // the program's descriptor now reads as hung up
+  std::lock_guard<std::mutex> lock(FMutex);
   for (const std::string& link : FLinks) unlink(link.c_str());
+}
+
+void TVirtualLine::Replug() {
+  if (FThread.joinable()) return;
+  OpenPty();
+  std::vector<std::string> links;
+  {
+    std::lock_guard<std::mutex> lock(FMutex);
+    links = FLinks;
+    FStop = false;
+  }
+  for (const std::string& link : links) {
+    unlink(link.c_str());
+    if (symlink(FSlavePath.c_str(), link.c_str()) != 0) throw SystemError("symlink " + link);
+  }
+  FThread = std::thread(&TVirtualLine::Run, this);
+}
+
+bool TVirtualLine::Plugged() const {
+  return FThread.joinable();
+}
+
+void TVirtualLine::WriteNoiseIfDue(TClock::time_point now, bool requestCame) {
+  std::vector<std::uint8_t> noise;
+  {
+    std::lock_guard<std::mutex> lock(FMutex);
+    if (FNoise.empty() || now < FNextNoise || (FNoiseAhead && !requestCame)) return;
+    noise = FNoise;
+    FNextNoise = now + milliseconds(FNoiseEveryMs);
+  }
+  // One attempt: dropped when the program does not read.
+  [[maybe_unused]] const ssize_t n = write(FMaster, noise.data(), noise.size());
+}
+
+void TVirtualLine::SetNoise(std::vector<std::uint8_t> bytes, int everyMs, bool aheadOfAnswers) {
+  {
+    std::lock_guard<std::mutex> lock(FMutex);
+    FNoise = std::move(bytes);
+    FNoiseAhead = aheadOfAnswers;
+    FNoiseEveryMs = std::max(1, everyMs);
+    FNextNoise = TClock::now();
+  }
+  Wake();
 }
 
 void TVirtualLine::Wake() {
@@ -383,6 +451,7 @@ void TVirtualLine::Run() {
       if (FStop) return;
       deadline = FNextDrift;
       if (FUpload) deadline = std::min(deadline, FUpload->Receiver.NextDeadline());
+      if (!FNoise.empty() && !FNoiseAhead) deadline = std::min(deadline, FNextNoise);
       silenceMs = FSilenceMs;
     }
     if (!FPending->Empty()) deadline = std::min(deadline, FPending->Due(silenceMs));
@@ -394,6 +463,9 @@ void TVirtualLine::Run() {
     }
     pollfd fds[2] = {{FMaster, POLLIN, 0}, {FWakePipe[0], POLLIN, 0}};
     const int ready = poll(fds, 2, timeout);
+    // Before the request that woke us is answered, so that the noise can
+    // come ahead of an answer, as on a real shared line.
+    WriteNoiseIfDue(TClock::now(), ready > 0 && (fds[0].revents & POLLIN));
     if (ready < 0 && errno != EINTR) return;
     if (ready > 0 && (fds[1].revents & POLLIN)) {
       char drain[64];

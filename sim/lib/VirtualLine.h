@@ -246,6 +246,25 @@ class TVirtualLine {
 
   // A symlink to the slave, removed with the line. Throws std::runtime_error.
   void AddLink(const std::string& path);
+
+  // The adapter pulled out: the device thread stops, an upload in progress is
+  // cut (that device returns to Modbus with its old image), the pty is closed
+  // (the program's open descriptor reads as hung up, as a vanished USB
+  // adapter does) and the links are removed. Devices and the frame log stay.
+  void Unplug();
+  // Plugged in again: a new pty (SlavePath() changes) and the links made by
+  // AddLink and Announce point to it again, so a program that opens the link
+  // finds the line where it was. Unplug, Replug and SlavePath belong to one
+  // thread (the test's).
+  void Replug();
+  bool Plugged() const;
+
+  // A babbling device: `bytes` go to the program every `everyMs` ms, whatever
+  // the program sends (dropped when it does not read); empty bytes stop it.
+  // With aheadOfAnswers they go only when bytes from the program have come
+  // in (at most every `everyMs` ms), written ahead of whatever the line
+  // answers to them: a reply the program reads is then noise.
+  void SetNoise(std::vector<std::uint8_t> bytes, int everyMs, bool aheadOfAnswers = false);
   // Announces the line in the per-user line folder (created 0700) as
   // lim07-sim-<pid>[-n], where the port list finds it; stale links of dead
   // simulators there are removed. Returns the link's path.
@@ -254,6 +273,10 @@ class TVirtualLine {
  private:
   struct TPending;
   class TUpload;
+  void OpenPty();
+  void ClosePty();
+  void StopThread();
+  void WriteNoiseIfDue(std::chrono::steady_clock::time_point now, bool requestCame);
   void Run();
   void OnBytes(const std::uint8_t* data, std::size_t count, TSimParity parity,
                std::chrono::steady_clock::time_point now);
@@ -290,6 +313,10 @@ class TVirtualLine {
   bool FStrictParity = false;
   bool FStop = false;
   TSimXModemTiming FXModemTiming;
+  std::vector<std::uint8_t> FNoise;
+  int FNoiseEveryMs = 10;
+  bool FNoiseAhead = false;
+  std::chrono::steady_clock::time_point FNextNoise;
   std::unique_ptr<TUpload> FUpload;  // set while a device is in upload mode
   std::chrono::steady_clock::time_point FStart, FNextDrift;
 

@@ -105,6 +105,12 @@ void TMainForm::UploadThreadTerminated() {
   auto* ended = qobject_cast<TWorkerThread*>(sender());
   if (ended && FUploadThread && ended != FUploadThread) return;
   FUploadThread = nullptr;
-  FComPort.Parity().SetBits(prEven);
+  // This runs from the event loop, where an escaping error would end the
+  // program: a port lost during the upload (adapter pulled) cannot take the
+  // setting now, but keeps it for the next open.
+  try {
+    FComPort.Parity().SetBits(prEven);
+  } catch (const EComPort&) {
+  }
   UpdateActions();
 }

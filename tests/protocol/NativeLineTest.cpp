@@ -52,6 +52,11 @@ TEST_F(LineTest, NativeWorkedFramesOnTheWire) {
 
 TEST_F(LineTest, NativeSettingsRequests) {
   const int sim = AddDevice(3, 500, dpLargis1, {0x0010, 0x0020});
+  // The read limits are not what is tested here: 50 ms a byte asked on top of
+  // each request's own 100 or 200 ms keeps a loaded machine, which may hold
+  // the line's thread back longer than that, from failing an exchange. Reads
+  // that ask for more than the answer still end by the 50 ms quiet gap.
+  port.Timeouts().SetReadTotalMultiplier(50);
   line.Modify(sim, [](TSimDevice& d) {
     d.LevelCode = 0x0456;
     d.LevelMetres = 7.5;
@@ -130,6 +135,9 @@ TEST_F(LineTest, NativeSettingsRequests) {
 
 TEST_F(LineTest, LevelKeepsThePortsReadTimeout) {
   AddDevice(5, 1, dpLargis1);
+  // Only the constant is under test; a generous per-byte part keeps a loaded
+  // machine from failing the exchanges.
+  port.Timeouts().SetReadTotalMultiplier(50);
   port.Timeouts().SetReadTotalConstant(123);
   TLevelTransaction level(&port);
   ASSERT_TRUE(level.Execute(&device));

@@ -5,7 +5,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <cstdlib>
+#include <mutex>
 #include <thread>
 
 #include "ComPort.h"
@@ -112,15 +114,23 @@ TEST(VirtualLine, LogWaitsForFramesAndNotesWhatHappened) {
 TEST(VirtualLine, FrameListenerSeesEveryFrameWithItsAnswer) {
   TVirtualLine line;
   line.AddDevice(TestDevice());
-  std::atomic<int> seen{0};
+  // The listener runs after the frame is counted: wait for its calls
+  // themselves, not for the count, which may come first on a loaded machine.
+  std::mutex m;
+  std::condition_variable called;
+  int seen = 0;
   line.SetFrameListener([&](const TSimFrame& f) {
+    std::lock_guard lock(m);
     if (f.Answer.size() == 10) ++seen;
+    called.notify_all();
   });
   TTestPort port(line.SlavePath());
   port.Native(kIdent);
   port.Native(kIdent);
-  ASSERT_TRUE(line.WaitFrames(2, 2s));
-  EXPECT_EQ(seen.load(), 2);
+  ASSERT_TRUE(line.WaitFrames(2, 10s));
+  std::unique_lock lock(m);
+  EXPECT_TRUE(called.wait_for(lock, 10s, [&] { return seen >= 2; }));
+  EXPECT_EQ(seen, 2);
 }
 
 TEST(VirtualLine, DevicesChangeSafelyWhileTheLineServes) {
