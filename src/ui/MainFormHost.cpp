@@ -212,12 +212,12 @@ void TMainForm::ApplyProtocol(TDeviceProtocol protocol) {
 }
 
 void TMainForm::SwitchForLargis1ProtocolActionExecute() {
-  if (FThread) return;
+  if (Busy()) return;
   ApplyProtocol(dpLargis1);
 }
 
 void TMainForm::SwitchForModbusProtocolActionExecute() {
-  if (FThread) return;
+  if (Busy()) return;
   ApplyProtocol(dpModbus);
 }
 

@@ -230,3 +230,52 @@ TEST(CommissioningTest, StopDuringALongExchangeShowsTheStateWhenTheThreadEnds) {
   EXPECT_EQ(form.lLastResult->text(), QString::fromStdString(device->LastResult));
   EXPECT_EQ(form.lLastOperation->text(), QString::fromStdString(device->LastOperation));
 }
+
+namespace {
+
+// Stands for a firmware upload in progress: holds the port until told to stop.
+class THoldingThread : public TWorkerThread {
+ public:
+  using TWorkerThread::TWorkerThread;
+  ~THoldingThread() override {
+    Terminate();
+    wait();
+  }
+
+ protected:
+  void Execute() override {
+    while (Pause(20)) {
+    }
+  }
+};
+
+}  // namespace
+
+// While a firmware upload holds the port, the actions that would start a
+// second user of the port or change the protocol refuse before asking
+// anything, also when triggered past their enabling rule.
+TEST(CommissioningTest, NoSecondUserOfThePortWhileAnUploadRuns) {
+  std::unique_ptr<TVirtualLine> line = MakeDemoLine(dpLargis1);
+  TWindowOnLine w(*line, dpLargis1);
+  TMainForm& form = *w.Form;
+  w.List("A", 1201, 1);
+  w.List("B", 1202, 2);
+  auto* upload = new THoldingThread(&form);
+  form.FUploadThread = upload;
+  upload->start();
+  const std::size_t messages = w.Messages.size();
+  const std::size_t frames = line->FrameCount();
+  w.Answers = {mrYes, mrYes, mrYes, mrYes, mrYes, mrYes};
+  form.SearchActionExecute();
+  form.RefreshDeviceActionExecute();
+  form.UpdateDeviceActionExecute();
+  form.AllAddressWriteActionExecute();
+  form.SwitchForModbusProtocolActionExecute();
+  EXPECT_EQ(w.Messages.size(), messages);
+  EXPECT_FALSE(form.FThread);
+  EXPECT_EQ(form.DeviceCount(), 2);
+  EXPECT_EQ(form.CurrentProtocol(), dpLargis1);
+  EXPECT_EQ(line->FrameCount(), frames);
+  form.FUploadThread = nullptr;
+  delete upload;
+}
