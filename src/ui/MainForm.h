@@ -103,6 +103,9 @@ class TMainForm : public QMainWindow, public IOperationHost {
   int FHitCol = 0, FHitRow = 0;
   QPointer<TWorkerThread> FThread;        // not owned: frees itself
   QPointer<TWorkerThread> FUploadThread;  // not owned: frees itself
+  // Set when "Остановить опрос" left a polling thread still in an exchange:
+  // the state panel is filled when it has ended.
+  bool FShowStateAtEnd = false;
 
   // ---- worker threads
   // Stores the thread in FThread, sets free-on-end and the end notification

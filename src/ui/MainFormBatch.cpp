@@ -29,7 +29,7 @@ void TMainForm::MarkUnconfirmed(int firstCol, int lastCol) {
 }
 
 void TMainForm::RefreshDeviceActionExecute() {
-  if (FThread) return;
+  if (Busy()) return;
   if (MessageDlg(Tr("Прочитать настройки приборов?"), mtConfirmation, mbYes | mbNo, this) != mrYes)
     return;
   MarkUnconfirmed(kColSensorCount, kColCoefficient);
@@ -39,7 +39,7 @@ void TMainForm::RefreshDeviceActionExecute() {
 }
 
 void TMainForm::UpdateDeviceActionExecute() {
-  if (FThread) return;
+  if (Busy()) return;
   if (MessageDlg(Tr("Записать данные в приборы?"), mtConfirmation, mbYes | mbNo, this) != mrYes)
     return;
   MarkUnconfirmed(kColCalibrationFirst, kColCoefficient);
@@ -49,7 +49,7 @@ void TMainForm::UpdateDeviceActionExecute() {
 }
 
 void TMainForm::AllAddressWriteActionExecute() {
-  if (FThread) return;
+  if (Busy()) return;
   if (MessageDlg(Tr("Изменить системные адреса в соответствии с конфигурацией?"), mtConfirmation,
                  mbYes | mbNo, this) != mrYes)
     return;

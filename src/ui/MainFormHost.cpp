@@ -98,6 +98,10 @@ void TMainForm::ThreadTerminated() {
   AddDeviceAction->setEnabled(true);
   RemoveDeviceAction->setEnabled(true);
   UpdateActions();
+  if (FShowStateAtEnd) {
+    FShowStateAtEnd = false;
+    ShowDeviceState(true, true);
+  }
 }
 
 void TMainForm::StopWorkers() {
@@ -208,12 +212,12 @@ void TMainForm::ApplyProtocol(TDeviceProtocol protocol) {
 }
 
 void TMainForm::SwitchForLargis1ProtocolActionExecute() {
-  if (FThread) return;
+  if (Busy()) return;
   ApplyProtocol(dpLargis1);
 }
 
 void TMainForm::SwitchForModbusProtocolActionExecute() {
-  if (FThread) return;
+  if (Busy()) return;
   ApplyProtocol(dpModbus);
 }
 

@@ -169,13 +169,14 @@ void TMainForm::RunActionExecute() {
 }
 
 void TMainForm::StopActionExecute() {
+  bool ended = true;
   if (FThread) {
     try {
       const QPointer<TWorkerThread> thread = FThread;
       thread->Terminate();
       // The thread may be inside a synchronised call that only this thread
       // can serve: then it ends later and ThreadTerminated clears FThread.
-      thread->wait(QDeadlineTimer(kStopWaitMs));
+      ended = thread->wait(QDeadlineTimer(kStopWaitMs));
       if (Animate_T->Active()) {
         try {
           Animate_T->SetActive(false);
@@ -195,7 +196,12 @@ void TMainForm::StopActionExecute() {
   RunAction->setEnabled(true);
   RefreshDeviceAction->setEnabled(true);
   StopAction->setEnabled(false);
-  ShowDeviceState(true, true);
+  // A thread still in an exchange writes the device's texts and readings:
+  // the panel shows them once it has ended (ThreadTerminated).
+  if (ended)
+    ShowDeviceState(true, true);
+  else
+    FShowStateAtEnd = true;
 }
 
 void TMainForm::SetIntervalActionExecute() {

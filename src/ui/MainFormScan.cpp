@@ -18,7 +18,7 @@ void TMainForm::SearchActionExecute() {
   TScanTypeForm form(this);
   // The Modbus protocol has no address write by plant number.
   if (CurrentProtocol() == dpModbus) form.RestrictToAddressScan();
-  if (FThread) return;
+  if (Busy()) return;
   if (MessageDlg(Tr("Внимание! При сканировании линии будет создана новая конфигурация!\r\n"
                     "Приступить к сканированию?"),
                  mtConfirmation, mbYes | mbNo, this) != mrYes)
