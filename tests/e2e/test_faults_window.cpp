@@ -138,6 +138,39 @@ TEST(WindowLineFaults, ScanProgressClosesWhenTheLineIsPulledAndKeepsWhatWasFound
   EXPECT_EQ(w.Messages.size(), 1u);  // the scan question only
 }
 
+TEST(WindowLineFaults, BatchReadProgressClosesWhenTheLineIsPulledAndRecordsStayWhole) {
+  TPulledLine l;
+  l.Line.AddDevice(Native(1, 501));
+  l.Line.AddDevice(Native(2, 502));
+  TWindowOnLine w(l.Line, dpLargis1);
+  ReopenOn(*w.Form, l.Link);
+  TDevice* first = w.List("a", 501, 1);
+  TDevice* second = w.List("b", 502, 2);
+  second->UnmeasurableLevel = 9;
+  const auto secondBefore = Settings(*second);
+  // Pulled as the second device's unmeasurable level is asked, after its
+  // sensor count has been read: its record must not take the count alone.
+  int memoryReads = 0;
+  w.Form->ComPort().SetWireLog([&](char direction, const std::uint8_t* bytes, int count) {
+    if (direction == 'T' && count > 1 && bytes[0] == 0xA6 && ++memoryReads == 2) l.Line.Unplug();
+  });
+  w.Answers = {mrYes};
+  w.Form->RefreshDeviceActionExecute();
+  ASSERT_TRUE(w.WaitIdle(20000));  // the progress window closed
+  w.Form->ComPort().SetWireLog(nullptr);
+  EXPECT_EQ(memoryReads, 2);
+  EXPECT_EQ(first->SensorCount(), 4);
+  EXPECT_EQ(first->UnmeasurableLevel, 120);
+  EXPECT_EQ(Settings(*second), secondBefore);
+  // The second row keeps every mark the run set: nothing of it is confirmed.
+  for (int col : {4, 5, 6, 7, 8}) EXPECT_TRUE(w.Marked(col, 2)) << col;
+
+  l.Line.Replug();
+  w.Form->UpdateActions();
+  ReopenOn(*w.Form, l.Link);
+  EXPECT_TRUE(w.Form->ComPort().Connected());
+}
+
 TEST(WindowLineFaults, SingleCommandOnAPulledLineReportsAndThePortOpensAgain) {
   TPulledLine l;
   l.Line.AddDevice(Native(3, 733));
