@@ -54,7 +54,7 @@ void ParseRange(const std::string& raw, long low, long high, const std::string& 
 }
 
 enum TOptionKind { okFlag, okValue };
-struct TOptionSpec {
+struct TOptionRule {
   TOptionKind Kind;
   std::function<void(TCliOptions&, const std::string&)> Apply;
 };
@@ -63,8 +63,8 @@ std::uint16_t U16(const std::string& v, const char* what, long low = 0) {
   return static_cast<std::uint16_t>(ParseInteger(v, low, 65535, what));
 }
 
-const std::map<std::string, TOptionSpec>& CommonOptions() {
-  static const std::map<std::string, TOptionSpec> options = {
+const std::map<std::string, TOptionRule>& CommonOptions() {
+  static const std::map<std::string, TOptionRule> options = {
       {"--demo", {okFlag, [](TCliOptions& o, const std::string&) { o.Demo = true; }}},
       {"--port",
        {okValue,
@@ -128,8 +128,8 @@ const std::map<std::string, TOptionSpec>& CommonOptions() {
   return options;
 }
 
-const std::map<std::string, TOptionSpec>& CommandOptions() {
-  static const std::map<std::string, TOptionSpec> options = {
+const std::map<std::string, TOptionRule>& CommandOptions() {
+  static const std::map<std::string, TOptionRule> options = {
       {"--cycles",
        {okValue,
         [](TCliOptions& o, const std::string& v) {
@@ -283,25 +283,25 @@ TCliOptions ParseArguments(const std::vector<std::string>& args) {
         arg = arg.substr(0, eq);
         inlineValue = true;
       }
-      const TOptionSpec* spec = nullptr;
+      const TOptionRule* rule = nullptr;
       bool common = true;
       if (auto it = CommonOptions().find(arg); it != CommonOptions().end()) {
-        spec = &it->second;
+        rule = &it->second;
       } else if (auto jt = CommandOptions().find(arg); jt != CommandOptions().end()) {
-        spec = &jt->second;
+        rule = &jt->second;
         common = false;
       } else {
         throw EUsage("unknown option " + arg, o.Command);
       }
-      if (spec->Kind == okValue && !inlineValue) {
+      if (rule->Kind == okValue && !inlineValue) {
         if (i + 1 >= args.size()) throw EUsage(arg + " needs a value", o.Command);
         value = args[++i];
-      } else if (spec->Kind == okFlag && inlineValue) {
+      } else if (rule->Kind == okFlag && inlineValue) {
         throw EUsage(arg + " takes no value", o.Command);
       }
       if (common) {
         try {
-          spec->Apply(o, value);
+          rule->Apply(o, value);
         } catch (EUsage& e) {
           e.Command = o.Command;
           throw;

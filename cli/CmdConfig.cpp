@@ -106,10 +106,10 @@ int CmdConfigNew(const TCliOptions& options, TConsole& console) {
   if (portOptions.Port.empty()) portOptions.Port = "COM1";
   TSession session(portOptions, console);
   session.Prepare();
-  for (const std::string& spec : options.DeviceSpecs) {
+  for (const std::string& text : options.DeviceSpecs) {
     std::vector<std::string> parts;
     std::string part;
-    for (char c : spec) {
+    for (char c : text) {
       if (c == ':' && parts.size() < 3) {
         parts.push_back(part);
         part.clear();
@@ -119,7 +119,7 @@ int CmdConfigNew(const TCliOptions& options, TConsole& console) {
     }
     parts.push_back(part);
     if (parts.size() < 2)
-      throw EUsage("--device \"" + spec + "\": give ADDRESS:PLANT[:SENSORS[:NAME]]",
+      throw EUsage("--device \"" + text + "\": give ADDRESS:PLANT[:SENSORS[:NAME]]",
                    options.Command);
     auto* d = new TDevice;
     session.Host().AddDevice(d);
