@@ -143,3 +143,15 @@ std::array<std::string, 10> TDevice::FillRow() const {
 std::string DefaultDeviceName(std::uint16_t plantNumber) {
   return std::string(kDeviceModelName) + "_" + std::to_string(plantNumber);
 }
+
+bool TDevice::PollFailed() const {
+  for (const TRequestOutcome& o : PollOutcomes)
+    if (!o.Ok) return true;
+  return false;
+}
+
+std::string TDevice::PollFailureText() const {
+  for (const TRequestOutcome& o : PollOutcomes)
+    if (!o.Ok) return o.Result;
+  return {};
+}

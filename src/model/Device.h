@@ -17,6 +17,15 @@ constexpr int kMaxSensorCount = 32;
 constexpr int kDeviceRecordSize = 95;
 constexpr std::uint16_t kStateFailed = 0x8000;  // bit 15 of the state words
 
+// The outcome of one request of a device's last poll: the operation name and
+// the result text the request wrote into the record, and whether the request
+// itself reported success.
+struct TRequestOutcome {
+  std::string Operation;
+  std::string Result;
+  bool Ok = false;
+};
+
 // Model name used in default device names ("%s_%d").
 extern const char* const kDeviceModelName;  // "ЛИМ-07"
 
@@ -60,6 +69,16 @@ class TDevice {
   std::uint16_t LevelState = 0;
   std::string LastOperation;  // "Не производилась" on creation
   std::string LastResult;     // "Не определен" on creation
+  // The requests of the last polling read of this device, in the order sent
+  // (natively level then temperatures; in Modbus the data read); empty until
+  // polled. Success is judged from these, never from the state words (a failed
+  // Modbus data read leaves them 0). Written by whoever polls, read by others
+  // only in the synchronised refresh or while nobody polls.
+  std::vector<TRequestOutcome> PollOutcomes;
+  // True when the last poll sent requests and one of them failed.
+  bool PollFailed() const;
+  // The result text of the first failed request of the last poll, else "".
+  std::string PollFailureText() const;
 
   // The temperature block (SensorCount words) is guarded by the device's lock:
   // every reader and writer brackets its access with these two. The pointer is

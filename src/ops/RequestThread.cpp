@@ -50,15 +50,23 @@ bool TRequestThread::PollDevices(TLevelTransaction& level, TTemperatureTransacti
   const int count = devices.Count();
   for (int i = 0; i < count && i < devices.Count(); ++i) {
     TDevice* device = devices[i];
+    std::vector<TRequestOutcome> outcomes;
+    // Each request's own result decides success; the state words do not say
+    // it in every protocol (a failed Modbus data read leaves them 0).
+    const auto run = [&](TTransaction& request) {
+      const bool ok = request.Execute(device);
+      outcomes.push_back({device->LastOperation, device->LastResult, ok});
+    };
     switch (FForm->CurrentProtocol()) {
       case dpLargis1:
-        level.Execute(device);
-        temperature.Execute(device);
+        run(level);
+        run(temperature);
         break;
       case dpModbus:
-        data.Execute(device);
+        run(data);
         break;
     }
+    device->PollOutcomes = std::move(outcomes);
     if (Terminated()) return false;
     if (!Pause(kRequestThreadStepMs)) return false;
   }

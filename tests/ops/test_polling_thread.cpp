@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "PollingTestHost.h"
+#include "LineSnapshot.h"
 #include "RequestThread.h"
 
 namespace {
@@ -301,4 +302,43 @@ TEST_F(PollingThread, TickCounterWrapBetweenCyclesKeepsThePeriod) {
   const auto times = host.RefreshTimes();
   for (std::size_t i = 1; i < times.size(); ++i)
     EXPECT_GE(times[i] - times[i - 1], 200ms) << "refresh " << i;
+}
+
+// Success per device comes from each request's own result, in both protocols:
+// a silent Modbus device leaves its state words 0 and must still read as failed.
+TEST_F(PollingThread, EachRequestsOutcomeIsKeptAndReachesTheSnapshot) {
+  for (const TDeviceProtocol protocol : {dpLargis1, dpModbus}) {
+    SCOPED_TRACE(protocol);
+    TVirtualLine fresh;
+    TPollingTestHost h;
+    fresh.AddDevice(SimDevice(2, protocol, {0x0010}));
+    fresh.AddDevice(SimDevice(6, protocol, {0x0030}));
+    TDevice* silent = h.AddRecord(SimDevice(2, protocol, {0x0010}));
+    TDevice* alive = h.AddRecord(SimDevice(6, protocol, {0x0030}));
+    fresh.Modify(0, [](TSimDevice& d) { d.Faults.Silent = true; });
+    h.SetProtocol(protocol);
+    h.Open(fresh);
+    TRequestThread t(&h);
+    t.SetPeriod(100);
+    t.start();
+    ASSERT_TRUE(h.WaitRefreshes(1, 15s));
+    t.Terminate();
+    ASSERT_TRUE(t.wait(QDeadlineTimer(10000)));
+
+    const std::size_t requests = protocol == dpLargis1 ? 2 : 1;
+    ASSERT_EQ(silent->PollOutcomes.size(), requests);
+    ASSERT_EQ(alive->PollOutcomes.size(), requests);
+    EXPECT_TRUE(silent->PollFailed());
+    EXPECT_EQ(silent->PollFailureText(), "Нет связи с прибором");
+    EXPECT_FALSE(alive->PollFailed());
+    EXPECT_EQ(alive->PollOutcomes.back().Result, "Операция завершена успешно");
+
+    const TLineSnapshot s = TakeLineSnapshot(h.Devices(), protocol, 1000, 1);
+    ASSERT_EQ(s.Devices.size(), 2u);
+    EXPECT_FALSE(s.Devices[0].Ok());
+    EXPECT_EQ(s.Devices[0].FailureText(), "Нет связи с прибором");
+    EXPECT_TRUE(s.Devices[1].Ok());
+    EXPECT_EQ(s.Devices[1].Temperatures, (std::vector<std::uint16_t>{0x0030}));
+    EXPECT_EQ(s.Devices[1].PlantNumber, 1006);
+  }
 }
