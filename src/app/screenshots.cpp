@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QButtonGroup>
 #include <QDir>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -14,10 +15,14 @@
 #include <QTimer>
 #include <cstdio>
 
+#include "AppSettings.h"
 #include "ComSetup.h"
 #include "Dialogs.h"
+#include "DoubleProgressForm.h"
 #include "MainForm.h"
+#include "Translations.h"
 #include "UiHooks.h"
+#include "UploadSummaryForm.h"
 
 namespace {
 
@@ -71,7 +76,10 @@ TDevice* DemoDevice(const char* name, int plant, int address, std::vector<std::u
 
 int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", "offscreen");
+  // The service mode is switched on below: never in the user's own settings.
+  qputenv("LIM07_SETTINGS", ":temporary:");
   QApplication app(argc, argv);
+  InstallToolkitTranslations(app);
   gFolder = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("screenshots");
   QDir().mkpath(gFolder);
 
@@ -110,6 +118,41 @@ int main(int argc, char** argv) {
       Save(*m, m->objectName());
       m->hide();
     }
+
+    // Polling: the data table with a device whose last read failed.
+    form.FDevices[0]->PollOutcomes = {
+        {"Чтение уровня", "Операция завершена успешно", true},
+        {"Чтение температурных значений", "Операция завершена успешно", true}};
+    form.FDevices[1]->PollOutcomes = {
+        {"Чтение уровня", "Нет связи с прибором", false},
+        {"Чтение температурных значений", "Нет связи с прибором", false}};
+    form.FDevices[1]->LevelState = kStateFailed;
+    form.FDevices[1]->TemperatureState = kStateFailed;
+    form.FDevices[1]->ClearTemperatures();
+    form.ApplyProtocol(dpLargis1);
+    form.BuildDataGrid();
+    form.UpdateDataGrid();
+    form.gbDevices->hide();
+    form.gbState->hide();
+    form.gbData->show();
+    Save(form, QStringLiteral("TMainForm_polling_failed_row"));
+    form.gbData->hide();
+    form.gbDevices->show();
+    form.gbState->show();
+
+    // The service mode: the hidden commands in their menus and places.
+    form.ServiceModeAction->setChecked(true);
+    form.UpdateActions();
+    Save(form, QStringLiteral("TMainForm_service"));
+    form.PopupMenuPopup();
+    Save(*form.PopupMenu, QStringLiteral("PopupMenu_service"));
+    form.PopupMenu->hide();
+    for (QMenu* m : {form.mRun, form.mSettings}) {
+      m->adjustSize();
+      Save(*m, m->objectName() + QStringLiteral("_service"));
+      m->hide();
+    }
+    form.ServiceModeAction->setChecked(false);
     form.FModified = false;
   }
 
@@ -148,6 +191,26 @@ int main(int argc, char** argv) {
     f.SetNumber(1234);
     f.SetAddress(7);
     Save(f, QStringLiteral("TProgressXForm"));
+  }
+  {
+    TDoubleProgressForm f;
+    f.setWindowTitle(QString::fromUtf8("Загрузка ПО"));
+    f.SetDevice(QString::fromUtf8("Силос 2"), 2, 3);
+    f.SetOverall(33);
+    f.SetCurrent(58);
+    Save(f, QStringLiteral("TDoubleProgressForm"));
+  }
+  {
+    const QString failure = QString::fromUtf8(
+        "Ошибка последовательного порта /dev/ttyUSB0: ReadFile function failed (win error "
+        "code: 5)");
+    TUploadSummaryForm f({{QString::fromUtf8("Силос 1"), 1201, 1,
+                           UploadOutcomeText(TUploadOutcome::Uploaded, failure), true},
+                          {QString::fromUtf8("Силос 2"), 1202, 2,
+                           UploadOutcomeText(TUploadOutcome::NoAnswer, failure), false},
+                          {QString::fromUtf8("Бункер 3"), 1205, 3,
+                           UploadOutcomeText(TUploadOutcome::NotReached, failure), false}});
+    Save(f, QStringLiteral("TUploadSummaryForm"));
   }
   {
     TStartModeForm f;

@@ -26,10 +26,23 @@ bool TWorkerThread::Pause(int ms) {
   return !FTerminated.load();
 }
 
+std::string TWorkerThread::PortError() const {
+  std::lock_guard lock(FErrorMutex);
+  return FPortError;
+}
+
+void TWorkerThread::SetPortError(const std::string& text) {
+  std::lock_guard lock(FErrorMutex);
+  if (FPortError.empty()) FPortError = text.empty() ? "?" : text;
+}
+
 void TWorkerThread::run() {
   try {
     Execute();
+  } catch (const EComPort& e) {
+    // The line is gone: the end notification runs and the host tells it.
+    SetPortError(e.what());
   } catch (...) {
-    // A worker that meets an error ends quietly; the end notification still runs.
+    // Any other error ends the worker quietly; the end notification still runs.
   }
 }

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
+#include <string>
 
 #include "OperationHost.h"
 
@@ -27,12 +28,20 @@ class TWorkerThread : public QThread {
   void SetFreeOnTerminate(bool value) { FFreeOnTerminate.store(value); }
   bool FreeOnTerminate() const { return FFreeOnTerminate.load(); }
 
+  // The text of the port failure (EComPort) that ended the run, empty when
+  // none did. Safe from any thread; final once the thread has finished.
+  std::string PortError() const;
+
  protected:
   // The run body. An exception that escapes it ends the thread quietly.
   virtual void Execute() = 0;
   // Sleeps ms milliseconds, or less when a stop is requested; returns false
   // when the stop was requested.
   bool Pause(int ms);
+  // Records the port failure that ends the run (the first one is kept). Run
+  // bodies that catch port errors themselves, to send a final report, call
+  // it; one that escapes the run body is recorded by the thread.
+  void SetPortError(const std::string& text);
 
  private:
   void run() final;
@@ -43,4 +52,6 @@ class TWorkerThread : public QThread {
   // (an uninstrumented QWaitCondition hides its unlock and relock).
   std::mutex FPauseMutex;
   std::condition_variable FPauseWake;
+  mutable std::mutex FErrorMutex;
+  std::string FPortError;
 };
