@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <optional>
 #include <ostream>
 
 #include "Commands.h"
@@ -74,7 +75,13 @@ int CmdScan(TSession& session) {
   } else {
     thread = std::make_unique<TSearchThread>(&host, o.Start);
   }
-  const bool interrupted = session.RunWorker(*thread);
+  bool interrupted = false;
+  std::optional<ECliError> lost;  // the line went away: what was found is still saved
+  try {
+    interrupted = session.RunWorker(*thread);
+  } catch (const ECliError& e) {
+    lost = e;
+  }
   thread.reset();
   host.OnDeviceAdded = nullptr;
   host.OnProgressDevice = nullptr;
@@ -112,6 +119,7 @@ int CmdScan(TSession& session) {
     if (saveError.empty())
       console.Out << "Saved " << found.Count() << " device(s) to " << o.Out << '\n';
   }
+  if (lost) throw *lost;
   if (!saveError.empty()) throw ECliError(ecWrite, saveError);
   if (interrupted) return ecInterrupted;
   if (found.Count() == 0) return ecUnconfirmed;
