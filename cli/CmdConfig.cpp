@@ -82,9 +82,9 @@ std::vector<std::string> LoadFile(const std::string& path, TComPort& port, TDevi
   try {
     // What the line operations start from before the file's settings.
     ApplyWindowPortDefaults(port);
-    return LoadConfigurationFile(path, port, [&devices](std::unique_ptr<TDevice> d) {
-             devices.Add(d.release());
-           }).Properties;
+    return LoadConfigurationFile(
+               path, port, [&devices](std::unique_ptr<TDevice> d) { devices.Add(d.release()); })
+        .Properties;
   } catch (const EConfigFormat& e) {
     throw EUsage(
         "configuration " + path + " cannot be read: " + e.what() + " (Ошибка чтения файла!)",
@@ -99,16 +99,16 @@ int CmdConfigShow(const TCliOptions& options, TConsole& console) {
     throw EUsage("give one file: config show FILE.l07", options.Command);
   TComPort port;
   TDeviceList devices;
-  const std::vector<std::string> defaulted = DefaultedFields(
-      port, LoadFile(options.Positional[0], port, devices, options.Command));
+  const std::vector<std::string> defaulted =
+      DefaultedFields(port, LoadFile(options.Positional[0], port, devices, options.Command));
   const auto isDefault = [&](const std::string& key) {
     return std::find(defaulted.begin(), defaulted.end(), key) != defaulted.end();
   };
   if (options.Json) {
     std::string list;
     for (const std::string& key : defaulted) list += (list.empty() ? "" : ",") + JsonString(key);
-    console.Out << "{\"port\":" << JsonObject(PortFields(port)) << ",\n \"port_defaults\":["
-                << list << "],\n \"devices\":[";
+    console.Out << "{\"port\":" << JsonObject(PortFields(port)) << ",\n \"port_defaults\":[" << list
+                << "],\n \"devices\":[";
     for (int i = 0; i < devices.Count(); ++i)
       console.Out << (i ? ",\n  " : "\n  ") << JsonObject(SettingsFields(*devices[i]));
     console.Out << (devices.Count() ? "\n ]}\n" : "]}\n");

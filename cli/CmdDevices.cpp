@@ -149,9 +149,9 @@ int CmdRead(TSession& session) {
     }
     d->PollOutcomes = std::move(outcomes);
     all = all && DataReadOk(*d);
-    if (!DataReadOk(*d)) Warn(session.Console(), "warning: " + d->Name() + " (" +
-                                                     std::to_string(d->SystemAddress()) +
-                                                     "): " + DataReadResult(*d));
+    if (!DataReadOk(*d))
+      Warn(session.Console(), "warning: " + d->Name() + " (" + std::to_string(d->SystemAddress()) +
+                                  "): " + DataReadResult(*d));
   }
   if (session.Options().Json) {
     std::vector<std::string> items;
@@ -216,8 +216,7 @@ TDeviceOutcome ReadNativeSettings(TSession& session, TDeviceCommands& commands, 
   const TCommandResult r = commands.ReadSettings(d);
   const TColumnSet confirmed =
       WrittenColumns(false, r.SensorCountDone, r.CalibrationDone, r.CoefficientDone);
-  return SettingsOutcome(r, r.SensorCountDone && r.CalibrationDone && r.CoefficientDone,
-                         confirmed);
+  return SettingsOutcome(r, r.SensorCountDone && r.CalibrationDone && r.CoefficientDone, confirmed);
 }
 
 // Modbus carries the sensor count and the unmeasurable level only.
@@ -258,7 +257,8 @@ namespace {
 // level of calibration point 1).
 std::optional<std::uint16_t> LevelOption(const TCliOptions& o) {
   if (o.Level && o.H1 && *o.Level != *o.H1)
-    throw EUsage("--level and --h1 are the same value (the unmeasurable level): give one", o.Command);
+    throw EUsage("--level and --h1 are the same value (the unmeasurable level): give one",
+                 o.Command);
   return o.Level ? o.Level : o.H1;
 }
 
@@ -360,8 +360,7 @@ int CmdSetAddress(TSession& session) {
   TDeviceCommands commands(&session.Port(), session.Protocol());
   TDevice* d = session.Devices()[0];
   const TCommandResult r = commands.WriteAddress(d, static_cast<std::uint8_t>(*o.To));
-  const TDeviceOutcome out =
-      r.Failed ? Failure(r.FailureText) : Done(ColumnBit(dcSystemAddress));
+  const TDeviceOutcome out = r.Failed ? Failure(r.FailureText) : Done(ColumnBit(dcSystemAddress));
   if (o.Json) {
     session.Console().Out << "{\"plant\":" << d->PlantNumber() << ",\"to\":" << *o.To
                           << ",\"address\":"
@@ -410,10 +409,9 @@ int CmdCalibrateEmpty(TSession& session) {
     TDeviceOutcome out = CalibrateEmpty(session, commands, d);
     if (o.Json)
       json.push_back("{\"name\":" + JsonString(d->Name()) + ",\"address\":" +
-                     std::to_string(d->SystemAddress()) + ",\"ok\":" +
-                     (out.Ok ? "true" : "false") + ",\"h1_dm\":" +
-                     std::to_string(d->UnmeasurableLevel) + ",\"result\":" +
-                     JsonString(out.Result) + "}");
+                     std::to_string(d->SystemAddress()) + ",\"ok\":" + (out.Ok ? "true" : "false") +
+                     ",\"h1_dm\":" + std::to_string(d->UnmeasurableLevel) +
+                     ",\"result\":" + JsonString(out.Result) + "}");
     else
       session.Console().Out << ResultLine(*d, "Калибровка на пустом бункере", out.Result)
                             << (out.Ok ? ", НУ " + std::to_string(d->UnmeasurableLevel) + " дм"

@@ -22,8 +22,8 @@ std::uint32_t MinimumPeriod(int devices) {
 struct TCsvLog {
   std::ofstream File;
   bool NewFile = false;
-  int Sensors = 0;         // sensor columns of the header
-  bool HasResult = true;   // false: a file from before the result column
+  int Sensors = 0;        // sensor columns of the header
+  bool HasResult = true;  // false: a file from before the result column
 };
 
 void OpenCsv(const TCliOptions& o, TCsvLog& log) {

@@ -121,8 +121,8 @@ int CmdScan(TSession& session) {
                   << ",\"plant\":" << d.PlantNumber()
                   << ",\"sensors\":" << static_cast<int>(d.SensorCount())
                   << ",\"h1_dm\":" << d.UnmeasurableLevel
-                  << ",\"ok\":" << (Incomplete(d) ? "false" : "true") << ",\"result\":"
-                  << JsonString(ScanResult(d)) << "}";
+                  << ",\"ok\":" << (Incomplete(d) ? "false" : "true")
+                  << ",\"result\":" << JsonString(ScanResult(d)) << "}";
     }
     console.Out << "]}\n";
   } else {

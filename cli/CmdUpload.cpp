@@ -124,8 +124,8 @@ int UploadAll(TSession& session, const std::string& file) {
     if (session.Options().Json)
       json.push_back("{\"name\":" + JsonString(d.Name()) +
                      ",\"address\":" + std::to_string(d.SystemAddress()) + ",\"delivered\":" +
-                     (delivered ? "true" : "false") + ",\"ok\":" +
-                     (delivered ? "true" : "false") + ",\"result\":" + JsonString(why) + "}");
+                     (delivered ? "true" : "false") + ",\"ok\":" + (delivered ? "true" : "false") +
+                     ",\"result\":" + JsonString(why) + "}");
     else
       console.Out << d.Name() << " (" << static_cast<int>(d.SystemAddress()) << "): " << why
                   << '\n';

@@ -89,10 +89,9 @@ std::string DataTableText(const TDeviceList& devices) {
 
 std::string DeviceDataJson(const TDevice& d) {
   const bool ok = DataReadOk(d);
-  std::string j = "{\"name\":" + JsonString(d.Name()) +
-                  ",\"address\":" + std::to_string(d.SystemAddress()) +
-                  ",\"plant\":" + std::to_string(d.PlantNumber()) + ",\"ok\":" +
-                  (ok ? "true" : "false");
+  std::string j =
+      "{\"name\":" + JsonString(d.Name()) + ",\"address\":" + std::to_string(d.SystemAddress()) +
+      ",\"plant\":" + std::to_string(d.PlantNumber()) + ",\"ok\":" + (ok ? "true" : "false");
   if (!LevelShown(d)) {
     j += ",\"level_code\":null,\"level_dm\":null";
   } else {
@@ -106,7 +105,8 @@ std::string DeviceDataJson(const TDevice& d) {
   for (std::size_t s = 0; s < words.size(); ++s)
     j += (s ? "," : "") + (read ? TemperatureJson(words[s]) : std::string("null"));
   // The operation and result of the first request that failed, else the last.
-  std::string operation = d.PollOutcomes.empty() ? d.LastOperation : d.PollOutcomes.back().Operation;
+  std::string operation =
+      d.PollOutcomes.empty() ? d.LastOperation : d.PollOutcomes.back().Operation;
   for (const TRequestOutcome& o : d.PollOutcomes)
     if (!RequestConfirmed(o)) {
       operation = o.Operation;
@@ -116,8 +116,9 @@ std::string DeviceDataJson(const TDevice& d) {
        ",\"requests\":[";
   for (std::size_t k = 0; k < d.PollOutcomes.size(); ++k) {
     const TRequestOutcome& o = d.PollOutcomes[k];
-    j += std::string(k ? "," : "") + "{\"operation\":" + JsonString(o.Operation) + ",\"ok\":" +
-         (RequestConfirmed(o) ? "true" : "false") + ",\"result\":" + JsonString(o.Result) + "}";
+    j += std::string(k ? "," : "") + "{\"operation\":" + JsonString(o.Operation) +
+         ",\"ok\":" + (RequestConfirmed(o) ? "true" : "false") +
+         ",\"result\":" + JsonString(o.Result) + "}";
   }
   return j + "]}";
 }
@@ -156,7 +157,8 @@ bool ParseCsvHeader(const std::string& line, int& sensors, bool& hasResult) {
   std::string rest = line.substr(front.size());
   hasResult = false;
   const std::string tail = ",result";
-  if (rest.size() >= tail.size() && rest.compare(rest.size() - tail.size(), tail.size(), tail) == 0) {
+  if (rest.size() >= tail.size() &&
+      rest.compare(rest.size() - tail.size(), tail.size(), tail) == 0) {
     hasResult = true;
     rest.resize(rest.size() - tail.size());
   }

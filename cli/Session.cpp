@@ -95,7 +95,8 @@ void ApplyWindowPortDefaults(TCustomComPort& port) {
 }
 
 std::string LostLineText(const EComPort& error, const std::string& port) {
-  std::string text = "lost the serial port " + TCustomComPort::DevicePath(port) + ": " + error.what();
+  std::string text =
+      "lost the serial port " + TCustomComPort::DevicePath(port) + ": " + error.what();
   if (error.OsErrorCode() > 0) text += std::string(" (") + std::strerror(error.OsErrorCode()) + ")";
   return text + "; the adapter was unplugged or the line is gone";
 }
@@ -409,7 +410,8 @@ bool TSession::SaveBackToConfig(const std::vector<TColumnSet>& confirmed) {
   const std::string before = ConfigurationImage(FConfigPort, FConfigDevices);
   for (int i = 0; i < Devices().Count() && i < static_cast<int>(confirmed.size()); ++i) {
     const int at = FConfigIndex[static_cast<std::size_t>(i)];
-    if (at >= 0) CopyConfirmed(*Devices()[i], *FConfigDevices[at], confirmed[static_cast<std::size_t>(i)]);
+    if (at >= 0)
+      CopyConfirmed(*Devices()[i], *FConfigDevices[at], confirmed[static_cast<std::size_t>(i)]);
   }
   if (ConfigurationImage(FConfigPort, FConfigDevices) == before) {
     std::lock_guard lock(FConsole.Mutex);

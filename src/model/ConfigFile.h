@@ -66,10 +66,10 @@ using TDeviceSink = std::function<void(std::unique_ptr<TDevice>)>;
 int ReadDeviceRecords(std::istream& in, const TDeviceSink& addDevice);
 
 struct TConfigLoadResult {
-  bool ConnectedStored = false;     // the file says the port was open
+  bool ConnectedStored = false;         // the file says the port was open
   std::vector<std::string> Properties;  // the port properties the file holds
-  bool PortErrorSwallowed = false;  // applying the settings raised EComPort
-  std::string PortError;            // its text
+  bool PortErrorSwallowed = false;      // applying the settings raised EComPort
+  std::string PortError;                // its text
   int DevicesRead = 0;
 };
 

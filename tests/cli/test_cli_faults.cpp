@@ -19,8 +19,8 @@ using namespace std::chrono_literals;
 const std::string kSuccess = "Операция завершена успешно";
 
 enum TFault { fSilent, fBadCrc, fErrorAnswer, fShort, fSensorCount, fWrongPlant };
-const char* const kFaultNames[] = {"Silent",       "BadCrc",     "ErrorAnswer",
-                                   "WrongLength",  "SensorCount", "WrongPlant"};
+const char* const kFaultNames[] = {"Silent",      "BadCrc",      "ErrorAnswer",
+                                   "WrongLength", "SensorCount", "WrongPlant"};
 
 struct TCommandCase {
   const char* Name;
@@ -57,7 +57,9 @@ std::string WithoutRequests(const std::string& json) {
 }
 
 // gtest names the case by these (instead of dumping the bytes).
-void PrintTo(const TCommandCase& command, std::ostream* out) { *out << command.Name; }
+void PrintTo(const TCommandCase& command, std::ostream* out) {
+  *out << command.Name;
+}
 
 // Every subcommand, in each protocol it is offered in, with each fault that
 // applies to it: the sensor-count fault only to data answers, and data reads
@@ -168,10 +170,10 @@ TEST(CliConfirmed, ModbusLevelAndUploadByAddress) {
   line.AddDevice(sim);
   TTempDir dir;
   const std::string config = dir.File("line.l07");
-  ASSERT_EQ(RunInProcess({"config", "new", config, "--port", line.SlavePath(), "--device",
-                          "5:1234:3"})
-                .Status,
-            ecOk);
+  ASSERT_EQ(
+      RunInProcess({"config", "new", config, "--port", line.SlavePath(), "--device", "5:1234:3"})
+          .Status,
+      ecOk);
   const std::vector<std::string> modbus = {"--config", config, "--protocol", "modbus"};
   auto with = [&](std::vector<std::string> args) {
     args.insert(args.begin(), modbus.begin(), modbus.end());

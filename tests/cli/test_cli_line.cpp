@@ -106,7 +106,8 @@ TEST(CliLine, PollJsonAndCsvRowsAppendedWithATimestampPerDevice) {
     EXPECT_EQ(rows[i][23], ',');
     const std::string fields = rows[i].substr(24);
     if (i % 2 == 1)
-      EXPECT_EQ(fields, "ЛИМ-07_1234,5,1234,5000,34,0x00,25.50,-3.25,****,Операция завершена успешно");
+      EXPECT_EQ(fields,
+                "ЛИМ-07_1234,5,1234,5000,34,0x00,25.50,-3.25,****,Операция завершена успешно");
     else
       EXPECT_EQ(fields, "ЛИМ-07_1300,6,1300,6100,120,0x00,0.06,,,Операция завершена успешно");
   }
