@@ -7,7 +7,7 @@
 #include "MainForm.h"
 #include "VirtualLine.h"
 
-const char* const kDemoLineNote = "Демонстрационная линия: виртуальные приборы, без оборудования";
+const char* const kDemoLineNote = "Демонстрационная линия (виртуальные приборы)";
 
 namespace {
 
@@ -43,7 +43,7 @@ std::unique_ptr<TVirtualLine> StartDemo(TMainForm& form) {
   form.SelectDevice(0);
   auto* note = new QLabel(QString::fromUtf8(kDemoLineNote), form.statusBar());
   note->setObjectName(QStringLiteral("StatusDemoLine"));
-  form.statusBar()->addWidget(note, 1);
+  form.statusBar()->addWidget(note);
   form.OpenPortActionExecute();
   return line;
 }

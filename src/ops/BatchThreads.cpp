@@ -89,10 +89,10 @@ void TConfigRefreshThread::Execute() {
       });
       if (Terminated() || !Pause(kBatchPauseMs)) break;
     }
-  } catch (const EComPort& e) {
-    // The final report still closes the window; the host tells the failure.
-    SetPortError(e.what());
   } catch (...) {
+    // A port error ends the run; the final report still closes the window,
+    // and the host tells the failure (Error, PortError).
+    NoteError(std::current_exception());
   }
   FForm->ProgressDevice(0, 0);
 }
@@ -135,9 +135,8 @@ void TDeviceRefreshThread::Execute() {
       port->PurgeBuffers(true, true);
       if (Terminated() || !Pause(kWritePauseMs)) break;
     }
-  } catch (const EComPort& e) {
-    SetPortError(e.what());
   } catch (...) {
+    NoteError(std::current_exception());
   }
   FForm->ProgressDevice(0, 0);
 }
@@ -178,9 +177,8 @@ void TAllAddressUpdateThread::Execute() {
       });
       if (Terminated() || !Pause(kBatchPauseMs)) break;
     }
-  } catch (const EComPort& e) {
-    SetPortError(e.what());
   } catch (...) {
+    NoteError(std::current_exception());
   }
   FForm->ProgressPercent(100);
 }

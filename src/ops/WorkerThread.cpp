@@ -26,23 +26,33 @@ bool TWorkerThread::Pause(int ms) {
   return !FTerminated.load();
 }
 
-std::string TWorkerThread::PortError() const {
-  std::lock_guard lock(FErrorMutex);
-  return FPortError;
-}
-
-void TWorkerThread::SetPortError(const std::string& text) {
-  std::lock_guard lock(FErrorMutex);
-  if (FPortError.empty()) FPortError = text.empty() ? "?" : text;
-}
-
 void TWorkerThread::run() {
   try {
     Execute();
-  } catch (const EComPort& e) {
-    // The line is gone: the end notification runs and the host tells it.
-    SetPortError(e.what());
   } catch (...) {
-    // Any other error ends the worker quietly; the end notification still runs.
+    // A worker that meets an error ends quietly; the end notification still runs.
+    NoteError(std::current_exception());
   }
+}
+
+std::exception_ptr TWorkerThread::Error() const {
+  std::lock_guard lock(FErrorMutex);
+  return FError;
+}
+
+void TWorkerThread::NoteError(std::exception_ptr error) {
+  std::lock_guard lock(FErrorMutex);
+  if (!FError) FError = std::move(error);
+}
+
+std::string TWorkerThread::PortError() const {
+  const std::exception_ptr error = Error();
+  if (!error) return {};
+  try {
+    std::rethrow_exception(error);
+  } catch (const EComPort& e) {
+    return e.what()[0] != '\0' ? e.what() : "?";
+  } catch (...) {
+  }
+  return {};
 }

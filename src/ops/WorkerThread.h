@@ -6,6 +6,7 @@
 #include <QThread>
 #include <atomic>
 #include <condition_variable>
+#include <exception>
 #include <mutex>
 #include <string>
 
@@ -28,20 +29,22 @@ class TWorkerThread : public QThread {
   void SetFreeOnTerminate(bool value) { FFreeOnTerminate.store(value); }
   bool FreeOnTerminate() const { return FFreeOnTerminate.load(); }
 
-  // The text of the port failure (EComPort) that ended the run, empty when
-  // none did. Safe from any thread; final once the thread has finished.
+  // The error that ended the run body (one that escaped it, or one it caught
+  // itself and noted), null when it ended normally. A front end without a
+  // window reports it, e.g. a serial port that went away mid-way.
+  std::exception_ptr Error() const;
+  // The text of that error when it is a port failure (EComPort), else empty.
   std::string PortError() const;
 
  protected:
   // The run body. An exception that escapes it ends the thread quietly.
   virtual void Execute() = 0;
+  // Keeps an error the run body caught and ended on, for Error(); the first
+  // one noted stays.
+  void NoteError(std::exception_ptr error);
   // Sleeps ms milliseconds, or less when a stop is requested; returns false
   // when the stop was requested.
   bool Pause(int ms);
-  // Records the port failure that ends the run (the first one is kept). Run
-  // bodies that catch port errors themselves, to send a final report, call
-  // it; one that escapes the run body is recorded by the thread.
-  void SetPortError(const std::string& text);
 
  private:
   void run() final;
@@ -53,5 +56,5 @@ class TWorkerThread : public QThread {
   std::mutex FPauseMutex;
   std::condition_variable FPauseWake;
   mutable std::mutex FErrorMutex;
-  std::string FPortError;
+  std::exception_ptr FError;
 };

@@ -14,6 +14,7 @@
 #include "ComSetup.h"
 #include "Dialogs.h"
 #include "MainForm.h"
+#include "ViewManager.h"
 #include "ModbusRequests.h"
 #include "NativeRequests.h"
 #include "UiHooks.h"
@@ -291,6 +292,7 @@ void TMainForm::closeEvent(QCloseEvent* event) {
     if (!saved) return;
   }
   StopWorkers();
+  if (FViewManager) FViewManager->SaveLayout();
   event->accept();
 }
 

@@ -169,6 +169,7 @@ void TMainForm::RunActionExecute() {
 
   auto* thread = new TRequestThread(this);
   thread->SetPeriod(FPeriod);
+  FPollCycles = 0;
   StartWorker(thread);  // FThread, free-on-end, ThreadTerminated, start
 
   if (Animate_T->HasClip()) {
@@ -203,6 +204,7 @@ void TMainForm::RestorePollingLayout() {
   gbData->hide();
   gbState->show();
   gbDevices->show();
+  UpdateViewedDevice();
   StopAction->setEnabled(false);
 }
 
