@@ -137,7 +137,7 @@ int CmdRead(TSession& session) {
     // Each request's own result, as the polling thread keeps them.
     std::vector<TRequestOutcome> outcomes;
     const auto run = [&](const TCommandResult& r) {
-      outcomes.push_back({d->LastOperation, d->LastResult, !r.Failed});
+      outcomes.push_back(RequestOutcome(!r.Failed, *d));
     };
     if (session.IdentificationFailed(d)) {
       outcomes.push_back({d->LastOperation, d->LastResult, false});
