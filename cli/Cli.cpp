@@ -27,6 +27,7 @@ const TLineCommand kLineCommands[] = {
     {"batch-write", CmdBatch, true},
     {"write-addresses", CmdBatch, true},
     {"upload", CmdUpload, true},
+    {"check", CmdCheck, true},
 };
 
 int Usage(std::ostream& err, const std::string& message, const std::string& command) {
@@ -54,12 +55,14 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     if (command == "ports") return CmdPorts(options, console);
     if (command == "config show") return CmdConfigShow(options, console);
     if (command == "config new") return CmdConfigNew(options, console);
+    if (command == "support-bundle") return CmdSupportBundle(options, console);
     for (const TLineCommand& c : kLineCommands) {
       if (command != c.Name) continue;
       TSession session(options, console);
       session.Prepare();
       if (c.NeedsDevices) session.SelectDevices();
       const int status = c.Run(session);
+      if (options.Stats) PrintStatistics(session);
       out.flush();
       return status;
     }

@@ -9,6 +9,7 @@
 
 #include "CliArgs.h"
 #include "ConsoleHost.h"
+#include "TrafficRecorder.h"
 #include "VirtualLine.h"
 #include "WorkerThread.h"
 
@@ -36,6 +37,10 @@ class TSession {
   TDeviceProtocol Protocol() const { return FHost.CurrentProtocol(); }
   TConsole& Console() { return FConsole; }
   TVirtualLine* DemoLine() { return FDemoLine.get(); }
+  // Every frame of the run and the per-device statistics (the recorder is
+  // attached to the port from Prepare on; --trace prints its frames).
+  TFrameRing& Frames() { return FFrames; }
+  TLineStatistics& Statistics() { return FStatistics; }
 
   // Port settings: the window's defaults, then the configuration file's,
   // then the line options; the demo line when asked for. Loads the
@@ -80,6 +85,9 @@ class TSession {
   TConsole& FConsole;
   TConsoleHost FHost;
   std::unique_ptr<TVirtualLine> FDemoLine;
+  TFrameRing FFrames{10000};
+  TLineStatistics FStatistics;
+  std::unique_ptr<TTrafficRecorder> FRecorder;
   bool FConfigLoaded = false;
   TDeviceList FConfigDevices;     // the configuration as loaded
   std::vector<int> FConfigIndex;  // per selected device: its index there, or -1

@@ -214,9 +214,9 @@ std::string LineCheckText(const std::vector<TDeviceCheck>& checks, int baud,
   std::string s = "Проверка линии: " + std::to_string(baud) + ", " + ProtocolText(protocol) + "\n";
   for (const TDeviceCheck& c : checks) {
     char head[160];
-    std::snprintf(head, sizeof head, "%3u  %5u  %-16s  ", static_cast<unsigned>(c.Device.Address),
-                  static_cast<unsigned>(c.Device.PlantNumber), c.Device.Name.c_str());
-    s += head + std::string(VerdictText(c.Verdict)) + "  " + c.RateText();
+    std::snprintf(head, sizeof head, "%3u  %5u  %s  ", static_cast<unsigned>(c.Device.Address),
+                  static_cast<unsigned>(c.Device.PlantNumber), PadText(c.Device.Name, 16).c_str());
+    s += head + PadText(VerdictText(c.Verdict), 15) + "  " + PadText(c.RateText(), 16);
     const std::string detail = c.DetailText();
     if (!detail.empty()) s += "  " + detail;
     s += "\n";

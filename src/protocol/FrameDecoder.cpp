@@ -498,6 +498,13 @@ std::string FrameTimeText(std::int64_t timeUs, bool withDate) {
   return s;
 }
 
+std::string PadText(const std::string& utf8, std::size_t width) {
+  std::size_t chars = 0;
+  for (const char c : utf8)
+    if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++chars;
+  return chars >= width ? utf8 : utf8 + std::string(width - chars, ' ');
+}
+
 std::string FrameLine(const TFrameRecord& f) {
   std::string s = FrameTimeText(f.TimeUs, true);
   s += f.Direction == 'T' ? "  -> " : "  <- ";

@@ -77,6 +77,8 @@ std::string ResponseText(const TFrameRecord& frame);
 // "2024-05-01 12:34:56.789" in local time.
 std::string FrameTimeText(std::int64_t timeUs, bool withDate);
 const char* ProtocolName(TFrameProtocol protocol);
+// A UTF-8 text padded with blanks to `width` characters (not bytes).
+std::string PadText(const std::string& utf8, std::size_t width);
 
 // One line of text for the trace, saved monitor contents and support bundles:
 // time, direction, parity and pause, response time, bytes, meaning, result.

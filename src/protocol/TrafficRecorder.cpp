@@ -168,8 +168,8 @@ std::string StatisticsText(const std::vector<TDeviceStatistics>& statistics) {
     char line[256];
     const std::string last =
         d.LastSuccessUs ? FrameTimeText(d.LastSuccessUs, true) : std::string("—");
-    std::snprintf(line, sizeof line, "%5d  %6u  %-16s  %8llu  %7llu  %5llu  %8s / %-8s  %s\n",
-                  d.Address, static_cast<unsigned>(d.PlantNumber), d.Name.c_str(),
+    std::snprintf(line, sizeof line, "%5d  %6u  %s  %8llu  %7llu  %5llu  %8s / %-8s  %s\n",
+                  d.Address, static_cast<unsigned>(d.PlantNumber), PadText(d.Name, 16).c_str(),
                   static_cast<unsigned long long>(d.Requests),
                   static_cast<unsigned long long>(d.Successes),
                   static_cast<unsigned long long>(d.FailureCount()),
