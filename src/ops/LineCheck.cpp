@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "Device.h"
+#include "FrameDecoder.h"
 #include "NativeRequests.h"
 
 namespace {
