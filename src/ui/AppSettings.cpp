@@ -8,7 +8,6 @@ namespace {
 const char* const kVersionKey = "version";
 const char* const kServiceModeKey = "window/serviceMode";
 const char* const kWindowStateKey = "window/state";
-const char* const kWindowGeometryKey = "window/geometry";
 
 std::unique_ptr<QSettings>& Instance() {
   static std::unique_ptr<QSettings> store;
@@ -73,14 +72,6 @@ QByteArray TAppSettings::WindowState() {
 
 void TAppSettings::SetWindowState(const QByteArray& state) {
   Store().setValue(kWindowStateKey, state);
-}
-
-QByteArray TAppSettings::WindowGeometry() {
-  return Store().value(kWindowGeometryKey).toByteArray();
-}
-
-void TAppSettings::SetWindowGeometry(const QByteArray& geometry) {
-  Store().setValue(kWindowGeometryKey, geometry);
 }
 
 QVariant TAppSettings::ViewValue(const QString& view, const QString& key,

@@ -34,8 +34,6 @@ class TAppSettings {
   // The dock layout (QMainWindow::saveState) and its layout version.
   static QByteArray WindowState();  // default empty: the built-in layout
   static void SetWindowState(const QByteArray& state);
-  static QByteArray WindowGeometry();
-  static void SetWindowGeometry(const QByteArray& geometry);
 
   // ---- a view's own options, under "views/<view>/<key>"
   static QVariant ViewValue(const QString& view, const QString& key, const QVariant& fallback);

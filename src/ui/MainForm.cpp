@@ -106,6 +106,7 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), FMark(new TColorFla
   });
 
   ConnectOperationActions();
+  CreateViews();
   FormCreate();
 }
 
@@ -117,7 +118,10 @@ void TMainForm::ConnectOperationActions() {
   ConnectAction(RunAction, &TMainForm::RunActionExecute);
   ConnectAction(StopAction, &TMainForm::StopActionExecute);
   ConnectAction(SetIntervalAction, &TMainForm::SetIntervalActionExecute);
-  FOnRefreshDataGrid = [this] { UpdateDataGrid(); };
+  FOnRefreshDataGrid = [this] {
+    UpdateDataGrid();
+    PublishSnapshot(++FPollCycles);
+  };
   // Line scan (MainFormScan.cpp): SearchAction.
   // Batch (MainFormBatch.cpp): RefreshDeviceAction, UpdateDeviceAction,
   //   AllAddressWriteAction.

@@ -10,6 +10,7 @@
 //   MainFormBatch.cpp     RefreshDeviceAction, UpdateDeviceAction, AllAddressWriteAction
 //   MainFormUpload.cpp    UploadSoftwareAction, TotalDownloadSoftwareAction
 //   MainFormCommands.cpp  the single-device commands of the context menu
+//   MainFormViews.cpp     the "Вид" menu and the docks beside the tables
 // Their handlers are connected in ConnectOperationActions() (MainForm.cpp).
 //
 // Threading: everything here runs on the user-interface thread. Worker threads
@@ -50,6 +51,8 @@ class QToolBar;
 class QToolButton;
 class TAnimate;
 class TSoftwareUploadThread;
+class TViewHub;
+class TViewManager;
 
 // The mark put into a device-table cell whose value the device has not
 // confirmed. Color is light red: the toolkit's 0x9090FF (BGR), #FF9090.
@@ -167,6 +170,20 @@ class TMainForm : public QMainWindow, public IOperationHost {
   // The texts sgData shows now, row by row (device i at index i, columns
   // 1 …); a refresh writes only the cells whose text changed.
   QVector<QStringList> FDataTexts;
+
+  // ---- views beside the tables (MainFormViews.cpp)
+  // The docks' source: each cycle's snapshot and the device they show.
+  TViewHub* FViewHub = nullptr;
+  TViewManager* FViewManager = nullptr;
+  QMenu* mView = nullptr;
+  // Takes the readings of every device as one snapshot and hands it to the
+  // views; `cycle` counts the cycles of the polling run, 0 for a single read.
+  void PublishSnapshot(std::uint64_t cycle);
+  // The device the views show: the data table's cursor row while polling,
+  // else the selected device.
+  void UpdateViewedDevice();
+  // Completed cycles of the current polling run.
+  std::uint64_t FPollCycles = 0;
 
   // ---- port, protocol, actions
   QString PortDescription() const;
@@ -373,6 +390,7 @@ class TMainForm : public QMainWindow, public IOperationHost {
   void CreateToolBar();
   void CreateClientArea();
   void CreateStatePanel();
+  void CreateViews();
   void FormCreate();
   void ConnectOperationActions();
   void ConnectUploadActions();

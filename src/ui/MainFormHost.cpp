@@ -12,6 +12,7 @@
 #include "ComSetup.h"
 #include "Dialogs.h"
 #include "MainForm.h"
+#include "ViewManager.h"
 #include "ModbusRequests.h"
 #include "NativeRequests.h"
 #include "UiHooks.h"
@@ -248,6 +249,7 @@ void TMainForm::closeEvent(QCloseEvent* event) {
     if (!saved) return;
   }
   StopWorkers();
+  if (FViewManager) FViewManager->SaveLayout();
   event->accept();
 }
 

@@ -146,6 +146,7 @@ void TMainForm::RunActionExecute() {
 
   auto* thread = new TRequestThread(this);
   thread->SetPeriod(FPeriod);
+  FPollCycles = 0;
   StartWorker(thread);  // FThread, free-on-end, ThreadTerminated, start
 
   if (Animate_T->HasClip()) {
@@ -192,6 +193,7 @@ void TMainForm::StopActionExecute() {
   gbData->hide();
   gbState->show();
   gbDevices->show();
+  UpdateViewedDevice();
   UpdateDeviceAction->setEnabled(true);
   RunAction->setEnabled(true);
   RefreshDeviceAction->setEnabled(true);

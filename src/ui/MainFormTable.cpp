@@ -11,6 +11,7 @@
 
 #include "Dialogs.h"
 #include "MainForm.h"
+#include "ViewHub.h"
 #include "UiHooks.h"
 
 namespace {
@@ -51,6 +52,7 @@ void TMainForm::SelectDevice(int index) {
     FMarkerRow = index + 1;
   }
   RefreshSelection();
+  UpdateViewedDevice();
 }
 
 void TMainForm::ClearSelectionMarker() {
@@ -191,6 +193,7 @@ void TMainForm::ResetDeviceTable() {
   FSelectedIndex = -1;
   FMarkerRow = -1;
   ClearStatePanel();
+  if (FViewHub) FViewHub->NotifyDeviceListChanged();
 }
 
 void TMainForm::AddDevice(TDevice* device) {
@@ -206,6 +209,7 @@ void TMainForm::AddDevice(TDevice* device) {
     EnforceMinimumPeriod();
     // A list that has a device again can lose one (also after a load).
     if (!Busy()) RemoveDeviceAction->setEnabled(true);
+    if (FViewHub) FViewHub->NotifyDeviceListChanged();
   });
 }
 
@@ -236,6 +240,7 @@ void TMainForm::DeleteDevice(int index) {
   SelectDevice(0);
   FModified = true;
   EnforceMinimumPeriod();
+  if (FViewHub) FViewHub->NotifyDeviceListChanged();
 }
 
 void TMainForm::SortDevices(TSortKey key) {
@@ -252,6 +257,7 @@ void TMainForm::SortDevices(TSortKey key) {
   for (int r = 1; r <= DeviceCount(); ++r) FillRow(r);
   SelectDevice(keep ? FDevices.IndexOf(keep) : -1);
   sgDevices->EndUpdate();
+  if (FViewHub) FViewHub->NotifyDeviceListChanged();
 }
 
 void TMainForm::SortByPlantNumberActionExecute() {

@@ -1,0 +1,12 @@
+#include "ViewHub.h"
+
+void TViewHub::Publish(TSnapshotPtr snapshot) {
+  FLatest = std::move(snapshot);
+  emit SnapshotReady(FLatest);
+}
+
+void TViewHub::SetCurrentIndex(int index) {
+  if (index == FCurrent) return;
+  FCurrent = index;
+  emit CurrentChanged(index);
+}
