@@ -43,6 +43,7 @@ TLineCheckForm::TLineCheckForm(const std::vector<TDeviceCheck>& checks, const QS
   FTable->setHorizontalHeaderLabels({Tr("Адрес"), Tr("Зав. №"), Tr("Прибор"), Tr("Заключение"),
                                      Tr("Успешно"), Tr("Подробности")});
   FTable->verticalHeader()->hide();
+  FTable->setWordWrap(false);
   FTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
   FTable->horizontalHeader()->setStretchLastSection(true);
   for (int r = 0; r < static_cast<int>(checks.size()); ++r) {
@@ -56,15 +57,16 @@ TLineCheckForm::TLineCheckForm(const std::vector<TDeviceCheck>& checks, const QS
     for (int col = 0; col < cells.size(); ++col) {
       auto* item = new QTableWidgetItem(cells[col]);
       if (col == 3) item->setBackground(VerdictColour(c.Verdict));
+      item->setToolTip(cells[col]);
       FTable->setItem(r, col, item);
     }
   }
-  const int widths[] = {50, 60, 110, 120, 110};
+  const int widths[] = {50, 60, 110, 120, 135};
   for (int col = 0; col < 5; ++col) FTable->setColumnWidth(col, widths[col]);
   layout->addWidget(FTable, 1);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
   buttons->button(QDialogButtonBox::Close)->setText(Tr("Закрыть"));
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
   layout->addWidget(buttons);
-  resize(820, 120 + 26 * std::max<int>(3, static_cast<int>(checks.size())));
+  resize(860, 120 + 26 * std::max<int>(3, static_cast<int>(checks.size())));
 }

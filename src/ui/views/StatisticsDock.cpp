@@ -130,7 +130,7 @@ TStatisticsDock::TStatisticsDock(TLineStatistics* statistics, QWidget* parent)
   FView->verticalHeader()->hide();
   FView->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
   FView->horizontalHeader()->setStretchLastSection(true);
-  const int widths[TStatisticsModel::colCount] = {50, 60, 110, 70, 70, 60, 65, 90, 100, 100, 300};
+  const int widths[TStatisticsModel::colCount] = {50, 60, 110, 70, 70, 60, 70, 105, 115, 125, 300};
   for (int c = 0; c < TStatisticsModel::colCount; ++c) FView->setColumnWidth(c, widths[c]);
   layout->addWidget(FView, 1);
   SetContent(content);
