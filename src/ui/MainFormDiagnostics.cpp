@@ -3,10 +3,7 @@
 // ("Пуск" → "Проверка линии") and the support bundle ("Справка" →
 // "Сохранить отчёт для поддержки…").
 #include <QAction>
-#include <QDateTime>
-#include <QFileDialog>
 #include <QMenu>
-#include <QMessageBox>
 #include <QStatusBar>
 
 #include "Dialogs.h"
@@ -17,6 +14,7 @@
 #include "StatisticsDock.h"
 #include "SupportBundle.h"
 #include "TrafficDock.h"
+#include "UiHooks.h"
 #include "ViewManager.h"
 
 namespace {
@@ -62,9 +60,9 @@ void TMainForm::LineCheckActionExecute() {
   connect(thread, &QThread::finished, this, [this, report, baud, protocol] {
     std::lock_guard lock(report->Mutex);
     if (!report->Error.empty()) {
-      QMessageBox::critical(this, Tr("Настройка ЛИМ-07"),
-                            Tr("Проверка линии прервана ошибкой порта:\n%1")
-                                .arg(QString::fromStdString(report->Error)));
+      MessageDlg(Tr("Проверка линии прервана ошибкой порта:\n%1")
+                     .arg(QString::fromStdString(report->Error)),
+                 mtError, mbOK, this);
       return;
     }
     const QString text = QString::fromStdString(LineCheckText(report->Checks, baud, protocol));
@@ -95,16 +93,14 @@ bool TMainForm::SaveSupportBundle(const QString& fileName, QString& error) {
 }
 
 void TMainForm::SupportBundleActionExecute() {
-  const QString suggested = QStringLiteral("lim07-support-%1.tar.gz")
-                                .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmm")));
-  QString name = QFileDialog::getSaveFileName(this, Tr("Сохранить отчёт для поддержки"), suggested,
-                                              Tr("Архив tar.gz (*.tar.gz)"));
+  QString name = PromptFileName(this, TFileDialogKind::Save, Tr("Архив tar.gz|*.tar.gz"),
+                                QStringLiteral(".tar.gz"));
   if (name.isEmpty()) return;
   if (!name.endsWith(QStringLiteral(".tar.gz"))) name += QStringLiteral(".tar.gz");
   QString error;
   if (!SaveSupportBundle(name, error)) {
-    QMessageBox::critical(this, Tr("Настройка ЛИМ-07"),
-                          Tr("Не удалось сохранить отчёт для поддержки:\n%1").arg(error));
+    MessageDlg(Tr("Не удалось сохранить отчёт для поддержки:\n%1").arg(error), mtError, mbOK,
+               this);
     return;
   }
   statusBar()->showMessage(Tr("Отчёт для поддержки сохранён: %1").arg(name), 10000);

@@ -3,11 +3,9 @@
 #include <QBrush>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QSaveFile>
 #include <QScrollBar>
@@ -16,6 +14,7 @@
 #include <QVBoxLayout>
 
 #include "FrameDecoder.h"
+#include "UiHooks.h"
 
 namespace {
 
@@ -222,9 +221,9 @@ TTrafficDock::TTrafficDock(TFrameRing* ring, QWidget* parent)
     RefreshView();
   });
   connect(save, &QPushButton::clicked, this, [this] {
-    const QString name = QFileDialog::getSaveFileName(this, Tr("Сохранить обмен"), QString(),
-                                                      Tr("Текст (*.txt)"));
-    if (!name.isEmpty()) SaveText(name);
+    const QString name =
+        PromptFileName(this, TFileDialogKind::Save, Tr("Текст|*.txt"), QStringLiteral(".txt"));
+    if (!name.isEmpty()) SaveTextInBackground(name);
   });
   connect(FModel, &TTrafficModel::AddressesChanged, this, &TTrafficDock::FillDevices);
   FTick = new QTimer(this);
@@ -249,16 +248,53 @@ void TTrafficDock::RefreshView() {
   FCount->setText(Tr("Кадров: %1").arg(FModel->rowCount()));
 }
 
-bool TTrafficDock::SaveText(const QString& fileName) {
+namespace {
+
+// Writes the frames as text lines; the reason when it cannot.
+QString WriteFrames(const QString& fileName, const std::vector<TFramePtr>& frames) {
   QSaveFile file(fileName);
-  const std::string text = FModel->Text();
-  if (!file.open(QIODevice::WriteOnly) ||
-      file.write(text.data(), static_cast<qint64>(text.size())) !=
-          static_cast<qint64>(text.size()) ||
-      !file.commit()) {
-    QMessageBox::critical(this, Tr("Настройка ЛИМ-07"),
-                          Tr("Не удалось сохранить файл %1:\n%2").arg(fileName, file.errorString()));
-    return false;
+  if (!file.open(QIODevice::WriteOnly)) return file.errorString();
+  std::string chunk;
+  for (std::size_t i = 0; i < frames.size(); ++i) {
+    chunk += FrameLine(*frames[i]) + "\n";
+    if (chunk.size() > 1 << 16 || i + 1 == frames.size()) {
+      if (file.write(chunk.data(), static_cast<qint64>(chunk.size())) !=
+          static_cast<qint64>(chunk.size()))
+        return file.errorString();
+      chunk.clear();
+    }
   }
-  return true;
+  if (!file.commit()) return file.errorString();
+  return {};
+}
+
+}  // namespace
+
+TTrafficDock::~TTrafficDock() {
+  if (FSaver.joinable()) FSaver.join();
+}
+
+bool TTrafficDock::SaveText(const QString& fileName) {
+  const QString error = WriteFrames(fileName, FModel->Rows());
+  if (error.isEmpty()) return true;
+  MessageDlg(Tr("Не удалось сохранить файл %1:\n%2").arg(fileName, error), mtError, mbOK, this);
+  return false;
+}
+
+void TTrafficDock::SaveTextInBackground(const QString& fileName) {
+  if (FSaver.joinable()) FSaver.join();
+  FCount->setText(Tr("Сохранение…"));
+  FSaver = std::thread([this, fileName, frames = FModel->Rows()] {
+    const QString error = WriteFrames(fileName, frames);
+    QMetaObject::invokeMethod(
+        this,
+        [this, fileName, error, count = frames.size()] {
+          if (!error.isEmpty())
+            MessageDlg(Tr("Не удалось сохранить файл %1:\n%2").arg(fileName, error), mtError,
+                       mbOK, this);
+          else
+            FCount->setText(Tr("Сохранено кадров: %1").arg(count));
+        },
+        Qt::QueuedConnection);
+  });
 }

@@ -8,6 +8,7 @@
 #include <QAbstractTableModel>
 #include <deque>
 #include <set>
+#include <thread>
 
 #include "TrafficRecorder.h"
 #include "ViewDock.h"
@@ -46,7 +47,8 @@ class TTrafficModel : public QAbstractTableModel {
   std::size_t Kept() const { return FAll.size(); }
   // Addresses seen so far (for the device filter).
   const std::set<int>& Addresses() const { return FAddresses; }
-  // The shown rows as text lines, oldest first.
+  // The shown rows, oldest first, and as text lines.
+  std::vector<TFramePtr> Rows() const { return {FRows.begin(), FRows.end()}; }
   std::string Text() const;
 
  signals:
@@ -71,10 +73,14 @@ class TTrafficDock : public TViewDock {
   Q_OBJECT
  public:
   TTrafficDock(TFrameRing* ring, QWidget* parent = nullptr);
+  ~TTrafficDock() override;
   TTrafficModel* Model() const { return FModel; }
   QTableView* View() const { return FView; }
   // Writes the shown frames as text; false (and a message) when it cannot.
   bool SaveText(const QString& fileName);
+  // The same on a thread of its own ("Сохранить…": a long list is decoded
+  // without holding the window); the outcome shows when it is done.
+  void SaveTextInBackground(const QString& fileName);
 
  protected:
   void RefreshView() override;
@@ -89,4 +95,5 @@ class TTrafficDock : public TViewDock {
   QPushButton* FPause;
   QLabel* FCount;
   QTimer* FTick;
+  std::thread FSaver;
 };
