@@ -49,10 +49,30 @@ float FloatBE(TBytes b, std::size_t at) {
   return f;
 }
 
+// A temperature word in degrees with two decimals, as "%.2f" of w / 16 gives
+// it (halves to even), without the cost of printf: w / 16 is w * 6.25
+// hundredths, so the remainder is a whole number of quarters.
 std::string Temperature(std::uint16_t w) {
   if (w == 0xDDDD) return "нет";
   if (w == 0xAAAA || w == 0x55AA) return "****";
-  return Fixed(static_cast<std::int16_t>(w) / 16.0, 2);
+  const int v = static_cast<std::int16_t>(w);
+  const long quarters = static_cast<long>(v < 0 ? -v : v) * 25;  // hundredths x 4
+  long hundredths = quarters / 4;
+  const long rest = quarters % 4;
+  if (rest == 3 || (rest == 2 && (hundredths & 1))) ++hundredths;
+  char s[16];
+  char* p = s + sizeof s;
+  *--p = '\0';
+  *--p = static_cast<char>('0' + hundredths % 10);
+  *--p = static_cast<char>('0' + hundredths / 10 % 10);
+  *--p = '.';
+  long whole = hundredths / 100;
+  do {
+    *--p = static_cast<char>('0' + whole % 10);
+    whole /= 10;
+  } while (whole);
+  if (v < 0 && hundredths != 0) *--p = '-';
+  return p;
 }
 
 // Up to `limit` temperature words from b[at], as many as fit in n bytes.
@@ -486,8 +506,15 @@ std::string ResponseText(const TFrameRecord& f) {
 
 std::string FrameTimeText(std::int64_t timeUs, bool withDate) {
   const std::time_t seconds = static_cast<std::time_t>(timeUs / 1000000);
-  std::tm tm{};
-  localtime_r(&seconds, &tm);
+  // Frames come many a second: the broken-down local time of the last second
+  // seen is kept (localtime_r takes the time-zone lock every call).
+  thread_local std::time_t cachedSeconds = -1;
+  thread_local std::tm cached{};
+  if (seconds != cachedSeconds) {
+    localtime_r(&seconds, &cached);
+    cachedSeconds = seconds;
+  }
+  const std::tm& tm = cached;
   char s[48];
   const int ms = static_cast<int>((timeUs / 1000) % 1000);
   if (withDate)
