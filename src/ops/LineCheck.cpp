@@ -7,6 +7,7 @@
 #include "Device.h"
 #include "FrameDecoder.h"
 #include "NativeRequests.h"
+#include "TrafficRecorder.h"
 
 namespace {
 
@@ -226,14 +227,7 @@ std::string LineCheckText(const std::vector<TDeviceCheck>& checks, int baud,
 }
 
 std::string LineCheckJson(const std::vector<TDeviceCheck>& checks) {
-  auto text = [](const std::string& v) {
-    std::string out = "\"";
-    for (char ch : v) {
-      if (ch == '"' || ch == '\\') out += '\\';
-      if (static_cast<unsigned char>(ch) >= 0x20) out += ch;
-    }
-    return out + "\"";
-  };
+  auto text = [](const std::string& v) { return JsonQuoted(v); };
   std::string s = "[";
   for (std::size_t i = 0; i < checks.size(); ++i) {
     const TDeviceCheck& c = checks[i];

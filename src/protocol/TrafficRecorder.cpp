@@ -13,7 +13,9 @@ int MicrosBetween(Clock::time_point from, Clock::time_point to) {
   return us < 0 ? 0 : static_cast<int>(std::min<long long>(us, 2000000000));
 }
 
-std::string JsonText(const std::string& s) {
+}  // namespace
+
+std::string JsonQuoted(const std::string& s) {
   std::string out = "\"";
   for (const char c : s) {
     if (c == '"' || c == '\\') {
@@ -29,6 +31,8 @@ std::string JsonText(const std::string& s) {
   }
   return out + "\"";
 }
+
+namespace {
 
 std::string Ms(double v) {
   char s[32];
@@ -188,18 +192,18 @@ std::string StatisticsJson(const std::vector<TDeviceStatistics>& statistics) {
     const TDeviceStatistics& d = statistics[i];
     s += i ? ",\n " : "";
     s += "{\"address\":" + std::to_string(d.Address) +
-         ",\"plant\":" + std::to_string(d.PlantNumber) + ",\"name\":" + JsonText(d.Name) +
+         ",\"plant\":" + std::to_string(d.PlantNumber) + ",\"name\":" + JsonQuoted(d.Name) +
          ",\"requests\":" + std::to_string(d.Requests) +
          ",\"successes\":" + std::to_string(d.Successes) + ",\"failures\":{";
     bool first = true;
     for (const auto& [text, count] : d.Failures) {
-      s += (first ? "" : ",") + JsonText(text) + ":" + std::to_string(count);
+      s += (first ? "" : ",") + JsonQuoted(text) + ":" + std::to_string(count);
       first = false;
     }
     s += "},\"meanResponseMs\":" + (d.Responses ? Ms(d.MeanResponseMs()) : "null") +
          ",\"worstResponseMs\":" + (d.Responses ? Ms(d.WorstResponseMs) : "null") +
          ",\"lastSuccess\":" +
-         (d.LastSuccessUs ? JsonText(FrameTimeText(d.LastSuccessUs, true)) : "null") + "}";
+         (d.LastSuccessUs ? JsonQuoted(FrameTimeText(d.LastSuccessUs, true)) : "null") + "}";
   }
   return s + "]\n";
 }

@@ -105,6 +105,8 @@ class TLineStatistics {
 
 // The statistics as a plain-text table (command line, support bundle).
 std::string StatisticsText(const std::vector<TDeviceStatistics>& statistics);
+// A text as a JSON string, quotes included.
+std::string JsonQuoted(const std::string& text);
 // The statistics as JSON (an array of objects).
 std::string StatisticsJson(const std::vector<TDeviceStatistics>& statistics);
 
