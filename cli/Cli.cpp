@@ -61,7 +61,13 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
       TSession session(options, console);
       session.Prepare();
       if (c.NeedsDevices) session.SelectDevices();
-      const int status = c.Run(session);
+      int status;
+      try {
+        status = c.Run(session);
+      } catch (const EComPort& e) {
+        // The port failed after it was opened: the line was lost mid-way.
+        throw ECliError(ecPort, LostLineText(e, session.Port().Port()));
+      }
       if (options.Stats) PrintStatistics(session);
       out.flush();
       return status;

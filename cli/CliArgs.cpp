@@ -203,7 +203,7 @@ const std::map<std::string, std::set<std::string>>& AllowedOptions() {
       {"read", {}},
       {"poll", {"--cycles", "--period", "--csv"}},
       {"settings", {"--save"}},
-      {"write-settings", {"--c1", "--c2", "--h1", "--h2", "--coefficient", "--save"}},
+      {"write-settings", {"--c1", "--c2", "--h1", "--h2", "--coefficient", "--level", "--save"}},
       {"set-address", {"--to", "--save"}},
       {"calibrate-empty", {"--level", "--save"}},
       {"switch-protocol", {}},

@@ -2,11 +2,13 @@
 // the named devices. Their report is the window's: the cells an operation is
 // to confirm are marked first, each device the thread confirms has its marks
 // cleared, and what is still marked at the end was not confirmed.
+#include <optional>
 #include <ostream>
 
 #include "BatchThreads.h"
 #include "Commands.h"
 #include "Format.h"
+#include "Transaction.h"
 
 namespace {
 
@@ -52,6 +54,20 @@ TBatchKind KindOf(const std::string& command) {
           ColumnBit(dcSystemAddress), ColumnBit(dcSystemAddress)};
 }
 
+// The result text of a device: its last exchange's, unless that succeeded
+// while something the operation was to confirm was not (the device answered
+// with another plant number, or an earlier step failed).
+std::string BatchResult(const TDevice& d, TColumnSet unconfirmed, const TBatchKind& kind) {
+  if (!(unconfirmed & kind.Expected)) return d.LastResult;
+  if (!d.LastResult.empty() && d.LastResult != ResultText(rtSuccess)) return d.LastResult;
+  if ((unconfirmed & kind.Expected) == kind.Expected) return kDeviceNotFoundText;
+  std::string names;
+  for (const TColumnName& c : kColumns)
+    if (unconfirmed & kind.Expected & ColumnBit(c.Column))
+      names += (names.empty() ? "" : ", ") + std::string(c.Header);
+  return "not confirmed: " + names;
+}
+
 void Report(TSession& session, const TBatchKind& kind) {
   TConsoleHost& host = session.Host();
   TDeviceList& devices = session.Devices();
@@ -74,12 +90,15 @@ void Report(TSession& session, const TBatchKind& kind) {
       std::string& list = ok ? confirmed : unconfirmed;
       list += (list.empty() ? "" : ",") + JsonString(c.Key);
     }
-    row.push_back(d.LastResult);
+    const bool ok = !(left & kind.Expected);
+    const std::string result = BatchResult(d, left, kind);
+    row.push_back(result);
     table.AddRow(row);
     json += std::string(i ? ",\n " : "\n ") + "{\"name\":" + JsonString(d.Name()) +
             ",\"address\":" + std::to_string(d.SystemAddress()) +
             ",\"plant\":" + std::to_string(d.PlantNumber()) + ",\"confirmed\":[" + confirmed +
-            "],\"unconfirmed\":[" + unconfirmed + "],\"result\":" + JsonString(d.LastResult) + "}";
+            "],\"unconfirmed\":[" + unconfirmed + "],\"ok\":" + (ok ? "true" : "false") +
+            ",\"result\":" + JsonString(result) + "}";
   }
   json += devices.Count() ? "\n]\n" : "]\n";
   session.Console().Out << (session.Options().Json ? json : table.Text());
@@ -123,12 +142,24 @@ int CmdBatch(TSession& session) {
     thread = std::make_unique<TDeviceRefreshThread>(&host);
   else
     thread = std::make_unique<TAllAddressUpdateThread>(&host);
-  const bool interrupted = session.RunWorker(*thread);
+  bool interrupted = false;
+  std::optional<ECliError> lost;  // the line went away mid-way: report first
+  try {
+    interrupted = session.RunWorker(*thread);
+  } catch (const ECliError& e) {
+    lost = e;
+  }
   thread.reset();
   host.OnProgressDevice = nullptr;
 
   Report(session, kind);
-  if (o.Save) session.SaveBackToConfig();
+  if (o.Save) {
+    // What each device confirmed; the batch read stores nothing else.
+    std::vector<TColumnSet> confirmed;
+    for (int i = 0; i < count; ++i) confirmed.push_back(kind.Expected & ~host.Marks(i));
+    session.SaveBackToConfig(confirmed);
+  }
+  if (lost) throw *lost;
   if (interrupted) return ecInterrupted;
   for (int i = 0; i < count; ++i)
     if (host.Marks(i) & kind.Expected) return ecUnconfirmed;

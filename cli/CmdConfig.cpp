@@ -2,6 +2,8 @@
 // one written from options (through the model's atomic save).
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <map>
 #include <ostream>
 
 #include "Commands.h"
@@ -26,6 +28,39 @@ std::vector<std::pair<std::string, std::string>> PortFields(const TCustomComPort
           {"write_total_constant_ms", std::to_string(port.Timeouts().WriteTotalConstant())}};
 }
 
+// The settings-block properties behind each port field.
+bool FromProperty(const std::string& key, const std::string& property) {
+  static const std::map<std::string, std::string> names = {
+      {"port", "Port"},
+      {"baud", "BaudRate"},
+      {"data_bits", "DataBits"},
+      {"parity", "Parity.Bits"},
+      {"stop_bits", "StopBits"},
+      {"flow_control", "FlowControl."},
+      {"read_interval_ms", "Timeouts.ReadInterval"},
+      {"read_total_multiplier_ms", "Timeouts.ReadTotalMultiplier"},
+      {"read_total_constant_ms", "Timeouts.ReadTotalConstant"},
+      {"write_total_multiplier_ms", "Timeouts.WriteTotalMultiplier"},
+      {"write_total_constant_ms", "Timeouts.WriteTotalConstant"}};
+  const auto it = names.find(key);
+  if (it == names.end()) return false;
+  if (key == "baud" && property == "CustomBaudRate") return true;
+  return it->second.back() == '.' ? property.rfind(it->second, 0) == 0 : property == it->second;
+}
+
+// The port fields whose value the file does not hold: lim07ctl uses its
+// defaults (the window's) for them.
+std::vector<std::string> DefaultedFields(const TCustomComPort& port,
+                                         const std::vector<std::string>& properties) {
+  std::vector<std::string> keys;
+  for (const auto& [key, value] : PortFields(port)) {
+    bool inFile = false;
+    for (const std::string& p : properties) inFile = inFile || FromProperty(key, p);
+    if (!inFile) keys.push_back(key);
+  }
+  return keys;
+}
+
 bool IsNumberField(const std::string& key) {
   return key != "name" && key != "note" && key != "port" && key != "baud" && key != "data_bits" &&
          key != "parity" && key != "stop_bits" && key != "flow_control";
@@ -39,14 +74,17 @@ std::string JsonObject(const std::vector<std::pair<std::string, std::string>>& f
   return j + "}";
 }
 
-void LoadFile(const std::string& path, TComPort& port, TDeviceList& devices,
-              const std::string& command) {
+std::vector<std::string> LoadFile(const std::string& path, TComPort& port, TDeviceList& devices,
+                                  const std::string& command) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) throw EUsage("configuration " + path + " not found", command);
   if (!S_ISREG(st.st_mode)) throw EUsage(path + " is not a file", command);
   try {
-    LoadConfigurationFile(path, port,
-                          [&devices](std::unique_ptr<TDevice> d) { devices.Add(d.release()); });
+    // What the line operations start from before the file's settings.
+    ApplyWindowPortDefaults(port);
+    return LoadConfigurationFile(
+               path, port, [&devices](std::unique_ptr<TDevice> d) { devices.Add(d.release()); })
+        .Properties;
   } catch (const EConfigFormat& e) {
     throw EUsage(
         "configuration " + path + " cannot be read: " + e.what() + " (Ошибка чтения файла!)",
@@ -61,15 +99,24 @@ int CmdConfigShow(const TCliOptions& options, TConsole& console) {
     throw EUsage("give one file: config show FILE.l07", options.Command);
   TComPort port;
   TDeviceList devices;
-  LoadFile(options.Positional[0], port, devices, options.Command);
+  const std::vector<std::string> defaulted =
+      DefaultedFields(port, LoadFile(options.Positional[0], port, devices, options.Command));
+  const auto isDefault = [&](const std::string& key) {
+    return std::find(defaulted.begin(), defaulted.end(), key) != defaulted.end();
+  };
   if (options.Json) {
-    console.Out << "{\"port\":" << JsonObject(PortFields(port)) << ",\n \"devices\":[";
+    std::string list;
+    for (const std::string& key : defaulted) list += (list.empty() ? "" : ",") + JsonString(key);
+    console.Out << "{\"port\":" << JsonObject(PortFields(port)) << ",\n \"port_defaults\":[" << list
+                << "],\n \"devices\":[";
     for (int i = 0; i < devices.Count(); ++i)
       console.Out << (i ? ",\n  " : "\n  ") << JsonObject(SettingsFields(*devices[i]));
     console.Out << (devices.Count() ? "\n ]}\n" : "]}\n");
     return ecOk;
   }
-  for (const auto& [key, value] : PortFields(port)) console.Out << key << ": " << value << '\n';
+  for (const auto& [key, value] : PortFields(port))
+    console.Out << key << ": " << value << (isDefault(key) ? "  (not in the file: default)" : "")
+                << '\n';
   console.Out << "devices: " << devices.Count() << "\n\n";
   std::vector<std::string> header;
   for (const auto& [key, value] : SettingsFields(TDevice())) header.push_back(key);

@@ -7,6 +7,7 @@
 #include "DataOutput.h"
 #include "DeviceCommands.h"
 #include "Format.h"
+#include "Transaction.h"
 
 namespace {
 
@@ -20,6 +21,39 @@ std::string JsonArray(const std::vector<std::string>& items) {
   std::string j = "[";
   for (std::size_t i = 0; i < items.size(); ++i) j += (i ? ",\n " : "\n ") + items[i];
   return j + (items.empty() ? "]\n" : "\n]\n");
+}
+
+// What one subcommand did for one device: done only when every request it
+// sent for the device succeeded.
+struct TDeviceOutcome {
+  bool Ok = false;
+  std::string Result = "not done: stopped before this device";  // never the success text unless Ok
+  TColumnSet Confirmed = 0;  // values the device confirmed (what --save may store)
+};
+
+TDeviceOutcome Done(TColumnSet confirmed = 0) {
+  return {true, ResultText(rtSuccess), confirmed};
+}
+
+TDeviceOutcome Failure(const std::string& why, TColumnSet confirmed = 0) {
+  return {false, why.empty() || why == ResultText(rtSuccess) ? kDeviceNotFoundText : why,
+          confirmed};
+}
+
+std::string ResultLine(const TDevice& d, const std::string& operation, const std::string& result) {
+  return d.Name() + " (" + std::to_string(d.SystemAddress()) + "): " + operation + ": " + result;
+}
+
+bool AllOk(const std::vector<TDeviceOutcome>& outcomes) {
+  for (const TDeviceOutcome& o : outcomes)
+    if (!o.Ok) return false;
+  return true;
+}
+
+std::vector<TColumnSet> ConfirmedColumns(const std::vector<TDeviceOutcome>& outcomes) {
+  std::vector<TColumnSet> columns;
+  for (const TDeviceOutcome& o : outcomes) columns.push_back(o.Confirmed);
+  return columns;
 }
 
 }  // namespace
@@ -64,19 +98,29 @@ int CmdId(TSession& session) {
   bool all = true;
   for (int i = 0; i < session.Devices().Count() && !InterruptRequested(); ++i) {
     TDevice* d = session.Devices()[i];
+    const std::uint16_t expected = d->PlantNumber();
     const TCommandResult r = commands.ReadIdentification(d);
+    TDeviceOutcome out = r.Failed ? Failure(r.FailureText) : Done();
     if (!r.Failed && session.IsBareRecord(d)) d->SetName(DefaultDeviceName(d->PlantNumber()));
-    all = all && !r.Failed;
+    // A device named with its plant number must answer with it.
+    if (!r.Failed && !session.IsBareRecord(d) && d->PlantNumber() != expected) {
+      out = Failure(kDeviceNotFoundText);
+      Warn(session.Console(), "warning: " + d->Name() + ": address " +
+                                  std::to_string(d->SystemAddress()) +
+                                  " answers with plant number " + std::to_string(d->PlantNumber()) +
+                                  ", not " + std::to_string(expected));
+    }
+    all = all && out.Ok;
     const std::string hw = r.Failed ? "" : std::to_string(r.HardwareVersion);
     const std::string sw = r.Failed ? "" : std::to_string(r.SoftwareVersion);
     table.AddRow({d->Name(), std::to_string(d->SystemAddress()),
-                  r.Failed ? "" : std::to_string(d->PlantNumber()), hw, sw, d->LastResult});
+                  r.Failed ? "" : std::to_string(d->PlantNumber()), hw, sw, out.Result});
     json.push_back("{\"name\":" + JsonString(d->Name()) + ",\"address\":" +
-                   std::to_string(d->SystemAddress()) + ",\"ok\":" + (r.Failed ? "false" : "true") +
+                   std::to_string(d->SystemAddress()) + ",\"ok\":" + (out.Ok ? "true" : "false") +
                    (r.Failed ? std::string()
                              : ",\"plant\":" + std::to_string(d->PlantNumber()) +
                                    ",\"hardware\":" + hw + ",\"software\":" + sw) +
-                   ",\"result\":" + JsonString(d->LastResult) + "}");
+                   ",\"result\":" + JsonString(out.Result) + "}");
   }
   session.Console().Out << (session.Options().Json ? JsonArray(json) : table.Text());
   if (InterruptRequested()) return ecInterrupted;
@@ -90,14 +134,24 @@ int CmdRead(TSession& session) {
   bool all = true;
   for (int i = 0; i < session.Devices().Count() && !InterruptRequested(); ++i) {
     TDevice* d = session.Devices()[i];
-    if (session.Protocol() == dpModbus) {
-      commands.ReadModbusData(d);
+    // Each request's own result, as the polling thread keeps them.
+    std::vector<TRequestOutcome> outcomes;
+    const auto run = [&](const TCommandResult& r) {
+      outcomes.push_back(RequestOutcome(!r.Failed, *d));
+    };
+    if (session.IdentificationFailed(d)) {
+      outcomes.push_back({d->LastOperation, d->LastResult, false});
+    } else if (session.Protocol() == dpModbus) {
+      run(commands.ReadModbusData(d));
     } else {
-      commands.ReadLevel(d);
-      commands.ReadTemperatures(d);
+      run(commands.ReadLevel(d));
+      run(commands.ReadTemperatures(d));
     }
+    d->PollOutcomes = std::move(outcomes);
     all = all && DataReadOk(*d);
-    if (!DataReadOk(*d)) Warn(session.Console(), "warning: " + OutcomeLine(*d));
+    if (!DataReadOk(*d))
+      Warn(session.Console(), "warning: " + d->Name() + " (" + std::to_string(d->SystemAddress()) +
+                                  "): " + DataReadResult(*d));
   }
   if (session.Options().Json) {
     std::vector<std::string> items;
@@ -113,7 +167,7 @@ int CmdRead(TSession& session) {
 
 namespace {
 
-void PrintSettings(TSession& session, const std::vector<bool>& ok) {
+void PrintSettings(TSession& session, const std::vector<TDeviceOutcome>& outcomes) {
   std::vector<std::string> header;
   for (const auto& [key, value] : SettingsFields(TDevice())) header.push_back(key);
   header.push_back("result");
@@ -121,6 +175,7 @@ void PrintSettings(TSession& session, const std::vector<bool>& ok) {
   std::vector<std::string> json;
   for (int i = 0; i < session.Devices().Count(); ++i) {
     const TDevice& d = *session.Devices()[i];
+    const TDeviceOutcome& out = outcomes[static_cast<std::size_t>(i)];
     std::vector<std::string> row;
     std::string j = "{";
     for (const auto& [key, value] : SettingsFields(d)) {
@@ -128,23 +183,53 @@ void PrintSettings(TSession& session, const std::vector<bool>& ok) {
       const bool text = key == "name" || key == "note";
       j += (j.size() > 1 ? "," : "") + JsonString(key) + ":" + (text ? JsonString(value) : value);
     }
-    row.push_back(d.LastResult);
-    j += std::string(",\"ok\":") + (ok[static_cast<std::size_t>(i)] ? "true" : "false") +
-         ",\"result\":" + JsonString(d.LastResult) + "}";
+    row.push_back(out.Result);
+    j += std::string(",\"ok\":") + (out.Ok ? "true" : "false") +
+         ",\"result\":" + JsonString(out.Result) + "}";
     table.AddRow(row);
     json.push_back(j);
   }
   session.Console().Out << (session.Options().Json ? JsonArray(json) : table.Text());
 }
 
-// The record's plant number must be known before settings are read or
-// written: the device is checked by it first.
-bool LearnPlant(TSession& session, TDeviceCommands& commands, TDevice* d) {
-  if (!session.IsBareRecord(d)) return true;
-  const TCommandResult id = commands.ReadIdentification(d);
-  if (id.Failed) return false;
-  d->SetName(DefaultDeviceName(d->PlantNumber()));
-  return true;
+// Warns about a device that failed, and stores its outcome.
+void Record(TSession& session, std::vector<TDeviceOutcome>& outcomes, const TDevice& d,
+            TDeviceOutcome out) {
+  if (!out.Ok)
+    Warn(session.Console(),
+         "warning: " + d.Name() + " (" + std::to_string(d.SystemAddress()) + "): " + out.Result);
+  outcomes.push_back(std::move(out));
+}
+
+// The result of a settings read or write: done when every step was.
+TDeviceOutcome SettingsOutcome(const TCommandResult& r, bool all, TColumnSet confirmed) {
+  if (r.NotFound) return Failure(r.FailureText);
+  return all ? Done(confirmed) : Failure(r.FailureText, confirmed);
+}
+
+// Native: sensor count, calibration and coefficient after checking the plant number.
+TDeviceOutcome ReadNativeSettings(TSession& session, TDeviceCommands& commands, TDevice* d) {
+  if (session.IsBareRecord(d)) {
+    std::string failure;
+    if (!session.ConfirmIdentity(d, failure)) return Failure(failure);
+  }
+  const TCommandResult r = commands.ReadSettings(d);
+  const TColumnSet confirmed =
+      WrittenColumns(false, r.SensorCountDone, r.CalibrationDone, r.CoefficientDone);
+  return SettingsOutcome(r, r.SensorCountDone && r.CalibrationDone && r.CoefficientDone, confirmed);
+}
+
+// Modbus carries the sensor count and the unmeasurable level only.
+TDeviceOutcome ReadModbusSettings(TSession& session, TDeviceCommands& commands, TDevice* d) {
+  std::string failure;
+  if (!session.ConfirmIdentity(d, failure)) return Failure(failure);
+  const TCommandResult sensors = commands.ReadSensorCount(d);
+  const TCommandResult level = commands.ReadUnmeasurableLevel(d);
+  const TColumnSet confirmed = (sensors.Failed ? 0 : ColumnBit(dcSensorCount)) |
+                               (level.Failed ? 0 : ColumnBit(dcUnmeasurableLevel));
+  if (sensors.Failed) return Failure(sensors.FailureText, confirmed);
+  if (level.Failed) return Failure(level.FailureText, confirmed);
+  return Done(confirmed);
 }
 
 }  // namespace
@@ -152,68 +237,105 @@ bool LearnPlant(TSession& session, TDeviceCommands& commands, TDevice* d) {
 int CmdSettings(TSession& session) {
   session.OpenPort();
   TDeviceCommands commands(&session.Port(), session.Protocol());
-  std::vector<bool> ok;
+  std::vector<TDeviceOutcome> outcomes;
   for (int i = 0; i < session.Devices().Count() && !InterruptRequested(); ++i) {
     TDevice* d = session.Devices()[i];
-    bool done = LearnPlant(session, commands, d);
-    if (done && session.Protocol() == dpLargis1) {
-      const TCommandResult r = commands.ReadSettings(d);
-      if (r.NotFound) Warn(session.Console(), d->Name() + ": Прибор не обнаружен!");
-      done =
-          !r.Failed && !r.NotFound && r.SensorCountDone && r.CalibrationDone && r.CoefficientDone;
-    } else if (done) {
-      // Modbus carries the sensor count and the unmeasurable level only.
-      done = !commands.ReadSensorCount(d).Failed && !commands.ReadUnmeasurableLevel(d).Failed;
-    }
-    ok.push_back(done);
-    if (!done) Warn(session.Console(), "warning: " + OutcomeLine(*d));
+    Record(session, outcomes, *d,
+           session.Protocol() == dpLargis1 ? ReadNativeSettings(session, commands, d)
+                                           : ReadModbusSettings(session, commands, d));
   }
-  ok.resize(static_cast<std::size_t>(session.Devices().Count()), false);
-  PrintSettings(session, ok);
+  outcomes.resize(static_cast<std::size_t>(session.Devices().Count()));
+  PrintSettings(session, outcomes);
+  if (session.Options().Save) session.SaveBackToConfig(ConfirmedColumns(outcomes));
   if (InterruptRequested()) return ecInterrupted;
-  const bool all = std::find(ok.begin(), ok.end(), false) == ok.end();
-  if (session.Options().Save) session.SaveBackToConfig();
-  return all ? ecOk : ecUnconfirmed;
+  return AllOk(outcomes) ? ecOk : ecUnconfirmed;
 }
+
+namespace {
+
+// The unmeasurable level to write: --level, or --h1 (the same value: the
+// level of calibration point 1).
+std::optional<std::uint16_t> LevelOption(const TCliOptions& o) {
+  if (o.Level && o.H1 && *o.Level != *o.H1)
+    throw EUsage("--level and --h1 are the same value (the unmeasurable level): give one",
+                 o.Command);
+  return o.Level ? o.Level : o.H1;
+}
+
+TDeviceOutcome WriteNativeSettings(TSession& session, TDeviceCommands& commands, TDevice* d) {
+  const TCliOptions& o = session.Options();
+  if (session.IsBareRecord(d)) {
+    std::string failure;
+    if (!session.ConfirmIdentity(d, failure)) return Failure(failure);
+  }
+  // Without a configuration the device's own values stand for the ones not
+  // given: read them first, so that only what was asked changes.
+  if (!session.HasStoredSettings(d)) {
+    const TCommandResult r = commands.ReadSettings(d);
+    if (r.NotFound || !r.CalibrationDone || !r.CoefficientDone) return Failure(r.FailureText);
+  }
+  const TCalibrationValues oldCalibration = CalibrationOf(*d);
+  const std::uint8_t oldCoefficient = d->AveragingCoefficient();
+  if (o.C1) d->CalibrationCode1 = *o.C1;
+  if (const auto level = LevelOption(o)) d->UnmeasurableLevel = *level;
+  if (o.C2) d->CalibrationCode2 = *o.C2;
+  if (o.H2) d->CalibrationLevel2 = *o.H2;
+  if (o.Coefficient) d->SetAveragingCoefficient(static_cast<std::uint8_t>(*o.Coefficient));
+  const TCommandResult r = commands.WriteSettings(d);
+  // The record keeps only what the device confirmed.
+  if (!r.CalibrationDone) {
+    d->CalibrationCode1 = oldCalibration.C1;
+    d->UnmeasurableLevel = oldCalibration.H1;
+    d->CalibrationCode2 = oldCalibration.C2;
+    d->CalibrationLevel2 = oldCalibration.H2;
+  }
+  if (!r.CoefficientDone) d->SetAveragingCoefficient(oldCoefficient);
+  if (r.NotFound) Warn(session.Console(), d->Name() + ": " + kDeviceNotFoundText);
+  return SettingsOutcome(r, r.CalibrationDone && r.CoefficientDone,
+                         WrittenColumns(false, false, r.CalibrationDone, r.CoefficientDone));
+}
+
+// Modbus: the unmeasurable level (holding registers 1000-1001) is the one
+// setting written.
+TDeviceOutcome WriteModbusSettings(TSession& session, TDeviceCommands& commands, TDevice* d) {
+  std::string failure;
+  if (!session.ConfirmIdentity(d, failure)) return Failure(failure);
+  const std::uint16_t level = LevelOption(session.Options()).value_or(d->UnmeasurableLevel);
+  const TCommandResult r = commands.WriteUnmeasurableLevel(d, level);
+  return r.Failed ? Failure(r.FailureText) : Done(ColumnBit(dcUnmeasurableLevel));
+}
+
+}  // namespace
 
 int CmdWriteSettings(TSession& session) {
   const TCliOptions& o = session.Options();
-  if (!o.C1 && !o.C2 && !o.H1 && !o.H2 && !o.Coefficient && o.Config.empty() && !o.Demo)
-    throw EUsage("nothing to write: give --c1/--h1/--c2/--h2/--coefficient or --config/--demo",
-                 o.Command);
-  if (session.Protocol() != dpLargis1)
-    throw EUsage("settings are written in the native protocol only (--protocol native)", o.Command);
+  const bool stored = !o.Config.empty() || o.Demo;
+  const bool modbus = session.Protocol() == dpModbus;
+  LevelOption(o);
+  if (modbus && (o.C1 || o.C2 || o.H2 || o.Coefficient))
+    throw EUsage(
+        "in Modbus only the unmeasurable level is written (--level DM); calibration points and "
+        "coefficient need --protocol native",
+        o.Command);
+  if (!o.C1 && !o.C2 && !o.H1 && !o.H2 && !o.Coefficient && !o.Level && !stored)
+    throw EUsage(
+        "nothing to write: give --c1/--h1/--c2/--h2/--coefficient/--level or --config/--demo",
+        o.Command);
   session.Confirm("Записать данные в приборы?");
   session.OpenPort();
   TDeviceCommands commands(&session.Port(), session.Protocol());
-  std::vector<bool> ok;
+  std::vector<TDeviceOutcome> outcomes;
   for (int i = 0; i < session.Devices().Count() && !InterruptRequested(); ++i) {
     TDevice* d = session.Devices()[i];
-    bool done = LearnPlant(session, commands, d);
-    // Without a configuration the device's own values stand for the ones
-    // not given: read them first, so that only what was asked changes.
-    if (done && !session.HasStoredSettings(d)) {
-      const TCommandResult r = commands.ReadSettings(d);
-      done = !r.Failed && !r.NotFound && r.CalibrationDone && r.CoefficientDone;
-    }
-    if (done) {
-      if (o.C1) d->CalibrationCode1 = *o.C1;
-      if (o.H1) d->UnmeasurableLevel = *o.H1;
-      if (o.C2) d->CalibrationCode2 = *o.C2;
-      if (o.H2) d->CalibrationLevel2 = *o.H2;
-      if (o.Coefficient) d->SetAveragingCoefficient(static_cast<std::uint8_t>(*o.Coefficient));
-      const TCommandResult r = commands.WriteSettings(d);
-      if (r.NotFound) Warn(session.Console(), d->Name() + ": Прибор не обнаружен!");
-      done = !r.NotFound && !r.Failed && r.CalibrationDone && r.CoefficientDone;
-    }
-    ok.push_back(done);
-    if (!done) Warn(session.Console(), "warning: " + OutcomeLine(*session.Devices()[i]));
+    Record(session, outcomes, *d,
+           modbus ? WriteModbusSettings(session, commands, d)
+                  : WriteNativeSettings(session, commands, d));
   }
-  ok.resize(static_cast<std::size_t>(session.Devices().Count()), false);
-  PrintSettings(session, ok);
-  if (o.Save) session.SaveBackToConfig();
+  outcomes.resize(static_cast<std::size_t>(session.Devices().Count()));
+  PrintSettings(session, outcomes);
+  if (o.Save) session.SaveBackToConfig(ConfirmedColumns(outcomes));
   if (InterruptRequested()) return ecInterrupted;
-  return std::find(ok.begin(), ok.end(), false) == ok.end() ? ecOk : ecUnconfirmed;
+  return AllOk(outcomes) ? ecOk : ecUnconfirmed;
 }
 
 int CmdSetAddress(TSession& session) {
@@ -238,48 +360,70 @@ int CmdSetAddress(TSession& session) {
   TDeviceCommands commands(&session.Port(), session.Protocol());
   TDevice* d = session.Devices()[0];
   const TCommandResult r = commands.WriteAddress(d, static_cast<std::uint8_t>(*o.To));
+  const TDeviceOutcome out = r.Failed ? Failure(r.FailureText) : Done(ColumnBit(dcSystemAddress));
   if (o.Json) {
-    session.Console().Out << "{\"plant\":" << d->PlantNumber()
-                          << ",\"address\":" << static_cast<int>(d->SystemAddress())
-                          << ",\"ok\":" << (r.Failed ? "false" : "true")
-                          << ",\"result\":" << JsonString(d->LastResult) << "}\n";
+    session.Console().Out << "{\"plant\":" << d->PlantNumber() << ",\"to\":" << *o.To
+                          << ",\"address\":"
+                          << (out.Ok ? std::to_string(d->SystemAddress()) : std::string("null"))
+                          << ",\"ok\":" << (out.Ok ? "true" : "false")
+                          << ",\"result\":" << JsonString(out.Result) << "}\n";
   } else {
-    session.Console().Out << OutcomeLine(*d) << '\n';
+    session.Console().Out << d->Name() << ": system address " << *o.To << ": " << out.Result
+                          << '\n';
   }
-  if (!r.Failed && o.Save) session.SaveBackToConfig();
-  return r.Failed ? ecUnconfirmed : ecOk;
+  if (o.Save) session.SaveBackToConfig({out.Confirmed});
+  return out.Ok ? ecOk : ecUnconfirmed;
 }
+
+namespace {
+
+TDeviceOutcome CalibrateEmpty(TSession& session, TDeviceCommands& commands, TDevice* d) {
+  const TCliOptions& o = session.Options();
+  std::string failure;
+  if (!session.ConfirmIdentity(d, failure)) return Failure(failure);
+  TCommandResult r;
+  if (o.Level || session.HasStoredSettings(d)) {
+    // The level given, or the configuration's: in Modbus it is written first.
+    r = commands.EmptyBunkerCalibrationAt(d, o.Level.value_or(d->UnmeasurableLevel));
+  } else {
+    // The device's own unmeasurable level stays what it is.
+    const TCommandResult level = commands.ReadUnmeasurableLevel(d);
+    if (level.Failed) return Failure(level.FailureText);
+    r = commands.EmptyBunkerCalibration(d);
+  }
+  const TColumnSet confirmed = r.ClearMarks & ColumnBit(dcUnmeasurableLevel);
+  return r.Failed ? Failure(r.FailureText, confirmed) : Done(confirmed);
+}
+
+}  // namespace
 
 int CmdCalibrateEmpty(TSession& session) {
   const TCliOptions& o = session.Options();
   session.Confirm("Калибровка на пустом бункере: записать в приборы?");
   session.OpenPort();
   TDeviceCommands commands(&session.Port(), session.Protocol());
-  bool all = true;
+  std::vector<TDeviceOutcome> outcomes;
   std::vector<std::string> json;
   for (int i = 0; i < session.Devices().Count() && !InterruptRequested(); ++i) {
     TDevice* d = session.Devices()[i];
-    bool done = true;
-    if (o.Level) {
-      d->UnmeasurableLevel = *o.Level;
-    } else if (!session.HasStoredSettings(d)) {
-      // The device's own unmeasurable level stays what it is.
-      done = !commands.ReadUnmeasurableLevel(d).Failed;
-    }
-    if (done) done = !commands.EmptyBunkerCalibration(d).Failed;
-    all = all && done;
+    TDeviceOutcome out = CalibrateEmpty(session, commands, d);
     if (o.Json)
       json.push_back("{\"name\":" + JsonString(d->Name()) + ",\"address\":" +
-                     std::to_string(d->SystemAddress()) + ",\"ok\":" + (done ? "true" : "false") +
+                     std::to_string(d->SystemAddress()) + ",\"ok\":" + (out.Ok ? "true" : "false") +
                      ",\"h1_dm\":" + std::to_string(d->UnmeasurableLevel) +
-                     ",\"result\":" + JsonString(d->LastResult) + "}");
+                     ",\"result\":" + JsonString(out.Result) + "}");
     else
-      session.Console().Out << OutcomeLine(*d) << '\n';
+      session.Console().Out << ResultLine(*d, "Калибровка на пустом бункере", out.Result)
+                            << (out.Ok ? ", НУ " + std::to_string(d->UnmeasurableLevel) + " дм"
+                                       : std::string())
+                            << '\n';
+    outcomes.push_back(std::move(out));
   }
   if (o.Json) session.Console().Out << JsonArray(json);
-  if (o.Save) session.SaveBackToConfig();
+  outcomes.resize(static_cast<std::size_t>(session.Devices().Count()));
+  if (o.Save) session.SaveBackToConfig(ConfirmedColumns(outcomes));
   if (InterruptRequested()) return ecInterrupted;
-  return all ? ecOk : ecUnconfirmed;
+  return AllOk(outcomes) ? ecOk : ecUnconfirmed;
 }
 
 int CmdSwitchProtocol(TSession& session) {
@@ -292,11 +436,11 @@ int CmdSwitchProtocol(TSession& session) {
   session.OpenPort();
   TDeviceCommands commands(&session.Port(), session.Protocol());
   const TCommandResult r = toModbus ? commands.SwitchAllToModbus() : commands.SwitchAllToLargis1();
+  if (r.Failed) throw ECliError(ecPort, "the switch could not be sent: the port is not open");
   if (o.Json)
-    session.Console().Out << "{\"protocol\":" << JsonString(o.Positional[0])
-                          << ",\"sent\":" << (r.Failed ? "false" : "true") << "}\n";
-  else if (!r.Failed)
+    session.Console().Out << "{\"protocol\":" << JsonString(o.Positional[0]) << ",\"sent\":true}\n";
+  else
     session.Console().Out << (toModbus ? "Sent to all devices: switch to Modbus RTU\n"
                                        : "Sent to all devices: switch to Ларгис-1\n");
-  return r.Failed ? ecPort : ecOk;
+  return ecOk;
 }

@@ -17,6 +17,31 @@ std::uint32_t MinimumPeriod(int devices) {
   return devices < 2 ? 200u : 200u * static_cast<std::uint32_t>(devices);
 }
 
+// A CSV log: a new file gets the header with the result column; rows are
+// appended to an existing one in the layout its header names.
+struct TCsvLog {
+  std::ofstream File;
+  bool NewFile = false;
+  int Sensors = 0;        // sensor columns of the header
+  bool HasResult = true;  // false: a file from before the result column
+};
+
+void OpenCsv(const TCliOptions& o, TCsvLog& log) {
+  struct stat st {};
+  log.NewFile = ::stat(o.Csv.c_str(), &st) != 0 || st.st_size == 0;
+  if (!log.NewFile) {
+    std::ifstream in(o.Csv, std::ios::binary);
+    std::string header;
+    std::getline(in, header);
+    if (!header.empty() && header.back() == '\r') header.pop_back();
+    if (!ParseCsvHeader(header, log.Sensors, log.HasResult))
+      throw EUsage(o.Csv + " is not a CSV log of lim07ctl poll (its first line is not the header)",
+                   o.Command);
+  }
+  log.File.open(o.Csv, std::ios::app | std::ios::binary);
+  if (!log.File) throw ECliError(ecWrite, "cannot open " + o.Csv + " for appending");
+}
+
 }  // namespace
 
 int CmdPoll(TSession& session) {
@@ -24,17 +49,11 @@ int CmdPoll(TSession& session) {
   TConsole& console = session.Console();
   TDeviceList& devices = session.Devices();
 
-  std::ofstream csv;
-  bool csvHeader = false;
-  if (!o.Csv.empty()) {
-    struct stat st {};
-    csvHeader = ::stat(o.Csv.c_str(), &st) != 0 || st.st_size == 0;
-    csv.open(o.Csv, std::ios::app | std::ios::binary);
-    if (!csv) throw ECliError(ecWrite, "cannot open " + o.Csv + " for appending");
-  }
+  TCsvLog csv;
+  if (!o.Csv.empty()) OpenCsv(o, csv);
 
   session.OpenPort();
-  session.IdentifyNew();
+  const bool identified = session.IdentifyNew();
 
   const std::uint32_t minimum = MinimumPeriod(devices.Count());
   std::uint32_t period = o.Period.value_or(minimum);
@@ -42,20 +61,41 @@ int CmdPoll(TSession& session) {
     console.Err << "note: period raised to " << minimum << " ms (200 ms a device)\n";
     period = minimum;
   }
-  if (csvHeader) {
-    csv << CsvHeader(WidestSensorCount(devices)) << '\n' << std::flush;
-    if (!csv) throw ECliError(ecWrite, "cannot write " + o.Csv);
+  if (csv.File.is_open()) {
+    const int widest = WidestSensorCount(devices);
+    if (csv.NewFile) {
+      csv.Sensors = widest;
+      csv.File << CsvHeader(widest) << '\n' << std::flush;
+      if (!csv.File) throw ECliError(ecWrite, "cannot write " + o.Csv);
+    } else if (!csv.HasResult) {
+      console.Err << "note: " << o.Csv
+                  << " has no result column (an older log): failed reads show only as empty "
+                     "cells there; start a new file to log each read's result\n";
+    } else if (widest > csv.Sensors) {
+      throw EUsage(o.Csv + " has columns for " + std::to_string(csv.Sensors) +
+                       " sensors, the devices have up to " + std::to_string(widest) +
+                       ": log into a new file",
+                   o.Command);
+    }
   }
 
   TRequestThread thread(&session.Host());
   thread.SetPeriod(period);
   int cycles = 0;
   bool csvFailed = false;
+  // Per device: cycles whose read failed, and the last failure.
+  std::vector<int> failed(static_cast<std::size_t>(devices.Count()), 0);
+  std::vector<std::string> lastFailure(failed.size());
   // Runs on the polling thread after each complete cycle, under the console
   // lock, while the thread waits (as the window's data-table refresh).
   session.Host().OnRefresh = [&] {
     ++cycles;
     const std::string time = Timestamp();
+    for (int i = 0; i < devices.Count() && i < static_cast<int>(failed.size()); ++i) {
+      if (DataReadOk(*devices[i])) continue;
+      ++failed[static_cast<std::size_t>(i)];
+      lastFailure[static_cast<std::size_t>(i)] = DataReadResult(*devices[i]);
+    }
     if (o.Json) {
       std::string line = "{\"cycle\":" + std::to_string(cycles) + ",\"time\":" + JsonString(time) +
                          ",\"devices\":[";
@@ -66,22 +106,38 @@ int CmdPoll(TSession& session) {
       console.Out << "Cycle " << cycles << "  " << time << '\n' << DataTableText(devices) << '\n';
     }
     console.Out.flush();
-    if (csv.is_open() && !csvFailed) {
-      for (int i = 0; i < devices.Count(); ++i) csv << CsvRow(time, *devices[i]) << '\n';
-      csv.flush();
-      if (!csv) {
+    if (csv.File.is_open() && !csvFailed) {
+      for (int i = 0; i < devices.Count(); ++i)
+        csv.File << (csv.HasResult ? CsvRow(time, *devices[i], csv.Sensors)
+                                   : CsvRowWithoutResult(time, *devices[i]))
+                 << '\n';
+      csv.File.flush();
+      if (!csv.File) {
         csvFailed = true;
         thread.Terminate();
       }
     }
     if (o.Cycles && cycles >= *o.Cycles) thread.Terminate();
   };
-  const bool interrupted = session.RunWorker(thread);
+  bool interrupted = false;
+  try {
+    interrupted = session.RunWorker(thread);
+  } catch (...) {
+    session.Host().OnRefresh = nullptr;
+    throw;
+  }
   session.Host().OnRefresh = nullptr;
 
   if (csvFailed) throw ECliError(ecWrite, "cannot write " + o.Csv + "; polling stopped");
   if (interrupted) console.Err << "Polling stopped after " << cycles << " cycle(s)\n";
-  for (int i = 0; i < devices.Count(); ++i)
-    if (!DataReadOk(*devices[i])) return ecUnconfirmed;
-  return ecOk;
+  bool all = identified;
+  for (std::size_t i = 0; i < failed.size(); ++i) {
+    if (failed[i] == 0) continue;
+    all = false;
+    console.Err << "warning: " << devices[static_cast<int>(i)]->Name() << " ("
+                << static_cast<int>(devices[static_cast<int>(i)]->SystemAddress())
+                << "): read failed in " << failed[i] << " of " << cycles
+                << " cycle(s), last: " << lastFailure[i] << '\n';
+  }
+  return all ? ecOk : ecUnconfirmed;
 }

@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <optional>
 #include <ostream>
 
 #include "Commands.h"
@@ -59,6 +61,7 @@ int CmdScan(TSession& session) {
                   << '\n';
   };
   std::unique_ptr<TWorkerThread> thread;
+  const TScanReadsLog* reads = nullptr;  // the thread's devices not read completely
   std::vector<int> listed;
   std::size_t done = 0;  // plant numbers tried
   if (o.Plants) {
@@ -70,16 +73,36 @@ int CmdScan(TSession& session) {
           "Сканирование линии: " + std::to_string(plant) + ", next address " + std::to_string(next),
           total ? static_cast<int>(done * 100 / total) : 100);
     };
-    thread = std::make_unique<TSearch2Thread>(&host, o.Start, o.Reserve, *o.Plants);
+    auto search = std::make_unique<TSearch2Thread>(&host, o.Start, o.Reserve, *o.Plants);
+    reads = search.get();
+    thread = std::move(search);
   } else {
-    thread = std::make_unique<TSearchThread>(&host, o.Start);
+    auto search = std::make_unique<TSearchThread>(&host, o.Start);
+    reads = search.get();
+    thread = std::move(search);
   }
-  const bool interrupted = session.RunWorker(*thread);
+  bool interrupted = false;
+  std::optional<ECliError> lost;  // the line went away: what was found is still saved
+  try {
+    interrupted = session.RunWorker(*thread);
+  } catch (const ECliError& e) {
+    lost = e;
+  }
+  const std::vector<std::uint16_t> incomplete = reads->IncompleteReads();
   thread.reset();
   host.OnDeviceAdded = nullptr;
   host.OnProgressDevice = nullptr;
 
   TDeviceList& found = session.Devices();
+  // A device found whose settings could not all be read is saved (it is on
+  // the line), but not counted as done: its record holds defaults there.
+  const auto Incomplete = [&](const TDevice& d) {
+    return std::find(incomplete.begin(), incomplete.end(), d.PlantNumber()) != incomplete.end();
+  };
+  const auto ScanResult = [&](const TDevice& d) -> std::string {
+    return Incomplete(d) ? "found; its settings were not all read (check them with batch-read)"
+                         : "found";
+  };
   // What was found is saved also after Ctrl-C, and shown even when the save
   // fails, so that nothing of a long scan is lost.
   std::string saveError;
@@ -97,24 +120,29 @@ int CmdScan(TSession& session) {
                   << ",\"address\":" << static_cast<int>(d.SystemAddress())
                   << ",\"plant\":" << d.PlantNumber()
                   << ",\"sensors\":" << static_cast<int>(d.SensorCount())
-                  << ",\"h1_dm\":" << d.UnmeasurableLevel << "}";
+                  << ",\"h1_dm\":" << d.UnmeasurableLevel
+                  << ",\"ok\":" << (Incomplete(d) ? "false" : "true")
+                  << ",\"result\":" << JsonString(ScanResult(d)) << "}";
     }
     console.Out << "]}\n";
   } else {
-    TTextTable table({"Name", "Addr", "Зав. №", "Т. изм.", "НУ [дм]"},
-                     {false, true, true, true, true});
+    TTextTable table({"Name", "Addr", "Зав. №", "Т. изм.", "НУ [дм]", "Result"},
+                     {false, true, true, true, true, false});
     for (int i = 0; i < found.Count(); ++i) {
       const TDevice& d = *found[i];
       table.AddRow({d.Name(), std::to_string(d.SystemAddress()), std::to_string(d.PlantNumber()),
-                    std::to_string(d.SensorCount()), std::to_string(d.UnmeasurableLevel)});
+                    std::to_string(d.SensorCount()), std::to_string(d.UnmeasurableLevel),
+                    ScanResult(d)});
     }
     console.Out << table.Text();
     if (saveError.empty())
       console.Out << "Saved " << found.Count() << " device(s) to " << o.Out << '\n';
   }
+  if (lost) throw *lost;
   if (!saveError.empty()) throw ECliError(ecWrite, saveError);
   if (interrupted) return ecInterrupted;
   if (found.Count() == 0) return ecUnconfirmed;
+  if (!incomplete.empty()) return ecUnconfirmed;
   if (o.Plants) {
     // Every listed plant number should have taken an address.
     bool all = true;

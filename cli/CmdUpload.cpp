@@ -27,11 +27,22 @@ class TConsoleUploadThread : public TSoftwareUploadThread {
   std::atomic<bool> FDelivered{false};
 };
 
+// The mode switch carries the device's plant number: a device named by a
+// bare address is identified first, and nothing is uploaded when one of them
+// does not answer.
+bool LearnPlantNumbers(TSession& session) {
+  if (session.IdentifyNew(false)) return true;
+  session.Console().Err << "lim07ctl: the plant number of a device named by its address is "
+                           "unknown (see above): nothing was uploaded\n";
+  return false;
+}
+
 int UploadOne(TSession& session, const std::string& file) {
   TConsole& console = session.Console();
   TDevice* d = session.Devices()[0];
   session.Confirm("Загрузить новое ПО для прибора " + d->Name() + "?");
   session.OpenPort();
+  if (!LearnPlantNumbers(session)) return ecUnconfirmed;
   bool switched;
   {
     TSetSoftUploadModeTransaction request(&session.Port(), dpModbus);
@@ -40,6 +51,13 @@ int UploadOne(TSession& session, const std::string& file) {
   if (!switched) {
     console.Err << "Не удалось перевести устройство " << d->Name() << " в режим загрузки ПО!\n"
                 << OutcomeLine(*d) << '\n';
+    if (session.Options().Json)
+      console.Out << "[{\"name\":" << JsonString(d->Name())
+                  << ",\"address\":" << static_cast<int>(d->SystemAddress())
+                  << ",\"delivered\":false,\"ok\":false,\"result\":"
+                  << JsonString("Не удалось перевести устройство в режим загрузки ПО: " +
+                                d->LastResult)
+                  << "}]\n";
     return ecUnconfirmed;
   }
   session.Host().ProgressCaption = "Загрузка ПО";
@@ -50,7 +68,10 @@ int UploadOne(TSession& session, const std::string& file) {
   if (session.Options().Json)
     console.Out << "[{\"name\":" << JsonString(d->Name())
                 << ",\"address\":" << static_cast<int>(d->SystemAddress())
-                << ",\"delivered\":" << (delivered ? "true" : "false") << "}]\n";
+                << ",\"delivered\":" << (delivered ? "true" : "false")
+                << ",\"ok\":" << (delivered ? "true" : "false") << ",\"result\":"
+                << JsonString(delivered ? "firmware delivered" : "firmware NOT delivered")
+                << "}]\n";
   else
     console.Out << d->Name() << " (" << static_cast<int>(d->SystemAddress())
                 << "): " << (delivered ? "firmware delivered" : "firmware NOT delivered") << '\n';
@@ -63,6 +84,7 @@ int UploadAll(TSession& session, const std::string& file) {
   TDeviceList& devices = session.Devices();
   session.Confirm("Загрузить новое ПО для приборов?");
   session.OpenPort();
+  if (!LearnPlantNumbers(session)) return ecUnconfirmed;
   const int count = devices.Count();
   // Per device: reports of its progress, the last percentage, and whether
   // the thread went on past it normally.
@@ -101,8 +123,9 @@ int UploadAll(TSession& session, const std::string& file) {
       why += ": no answer from the loader";
     if (session.Options().Json)
       json.push_back("{\"name\":" + JsonString(d.Name()) +
-                     ",\"address\":" + std::to_string(d.SystemAddress()) +
-                     ",\"delivered\":" + (delivered ? "true" : "false") + "}");
+                     ",\"address\":" + std::to_string(d.SystemAddress()) + ",\"delivered\":" +
+                     (delivered ? "true" : "false") + ",\"ok\":" + (delivered ? "true" : "false") +
+                     ",\"result\":" + JsonString(why) + "}");
     else
       console.Out << d.Name() << " (" << static_cast<int>(d.SystemAddress()) << "): " << why
                   << '\n';

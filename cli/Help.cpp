@@ -53,12 +53,17 @@ Output and safety:
 
 Exit status:
   0    everything done and confirmed by the devices
-  1    some device did not answer or did not confirm
+  1    some device did not answer or did not confirm (poll: in any cycle)
   2    usage error: bad option, address or plant-number list, unreadable
        configuration, firmware file that fails its checks; nothing was written
-  3    the serial port could not be used (not found, busy, permission denied)
+  3    the serial port could not be used (not found, busy, permission denied),
+       or was lost mid-way (the adapter pulled out)
   4    a result file could not be written (scan output, --save, --csv)
   130  stopped by Ctrl-C before the end (poll: a clean stop gives 0 or 1)
+
+A device is done only when every request sent for it succeeded: tables show
+a result column, --json "ok" and "result" per device. --save stores only what
+a device confirmed; the file is not rewritten when nothing was.
 
 Ctrl-C stops the work after the device in work; a second Ctrl-C ends at once.
 
@@ -84,27 +89,32 @@ const std::map<std::string, std::string>& CommandHelp() {
        "Usage: lim07ctl (--port P | --demo | --config F) [devices] read [--json]\n"
        "Reads temperatures and level once (native: level and temperature reads;\n"
        "Modbus: the data read). Devices named by bare addresses are identified first\n"
-       "(plant number, sensor count). Exit 1 when a read fails.\n"},
+       "(plant number, sensor count). Exit 1 when a request fails, or when a Modbus\n"
+       "answer carries another number of sensors than the record's.\n"},
       {"poll",
        "Usage: lim07ctl (--port P | --demo | --config F) [devices] poll [--cycles N]\n"
        "       [--period MS] [--csv FILE] [--json]\n"
        "The window's polling cycle. Prints a table per cycle (--json: one JSON object\n"
        "per line and cycle) and appends CSV rows to FILE: time,name,address,plant,\n"
-       "level_code,level_dm,state,t1..tN (a header when the file is new).\n"
+       "level_code,level_dm,state,t1..tN,result (a header when the file is new; a\n"
+       "file begun without the result column keeps its layout).\n"
        "--cycles N stops after N cycles; otherwise Ctrl-C stops after the device in work.\n"
        "--period is at least 200 ms a device (the window's minimum).\n"
-       "Exit 0, or 1 when a device's last read failed.\n"},
+       "Exit 0, or 1 when a device's read failed in any cycle (a summary on stderr).\n"},
       {"settings",
        "Usage: lim07ctl ... [devices] settings [--json] [--save]\n"
        "Reads sensor count, calibration points and averaging coefficient after\n"
        "checking each device's plant number (Modbus: sensor count and unmeasurable\n"
-       "level). --save stores what was read into the --config file.\n"},
+       "level). --save stores what was read into the --config file.\n"
+       "Exit 1 when a device is not found or a read fails.\n"},
       {"write-settings",
        "Usage: lim07ctl ... [devices] write-settings [--c1 N] [--h1 DM] [--c2 N]\n"
-       "       [--h2 DM] [--coefficient K] [--save] [--yes]\n"
+       "       [--h2 DM] [--coefficient K] [--level DM] [--save] [--yes]\n"
        "Writes calibration points and averaging coefficient (native protocol) after\n"
        "checking the plant number. Values not given come from --config, or without\n"
-       "one are read from the device first. --save updates the --config file.\n"},
+       "one are read from the device first. --level is the unmeasurable level (the\n"
+       "same as --h1); in Modbus it is the one setting written (holding registers\n"
+       "1000-1001). --save stores what the devices confirmed into the --config file.\n"},
       {"set-address",
        "Usage: lim07ctl ... set-address --plant N --to A [--save] [--yes]\n"
        "The device with plant number N takes system address A (native: address\n"
@@ -112,7 +122,9 @@ const std::map<std::string, std::string>& CommandHelp() {
       {"calibrate-empty",
        "Usage: lim07ctl ... [devices] calibrate-empty [--level DM] [--save] [--yes]\n"
        "Empty-bunker calibration with the unmeasurable level given, from --config,\n"
-       "or as the device holds it.\n"},
+       "or as the device holds it, after checking the plant number. In Modbus a\n"
+       "level given or from --config is written first, then the calibration command.\n"
+       "--save stores the level once the device confirmed it.\n"},
       {"switch-protocol",
        "Usage: lim07ctl --port P [--protocol native|modbus] switch-protocol native|modbus [--yes]\n"
        "Broadcasts the protocol switch to every device on the line, framed in the\n"
@@ -124,7 +136,8 @@ const std::map<std::string, std::string>& CommandHelp() {
        "LIST (e.g. 1201,1203-1210; native protocol only) consecutive addresses from A;\n"
        "--reserve keeps the address of a missing device free. The devices found are\n"
        "saved to FILE (atomically; an existing file needs --force). Exit 1 when\n"
-       "nothing was found.\n"},
+       "nothing was found, a listed plant number was not, or a found device's settings\n"
+       "(sensor count, unmeasurable level) could not all be read.\n"},
       {"batch-read",
        "Usage: lim07ctl --config F [devices] batch-read [--save] [--json]\n"
        "The window's batch read: each device must answer with its plant number; its\n"
@@ -141,8 +154,10 @@ const std::map<std::string, std::string>& CommandHelp() {
       {"upload",
        "Usage: lim07ctl ... --protocol modbus [devices] upload FILE.bin2 [--yes]\n"
        "Uploads firmware with XModem-CRC: to one device (--address or --plant), or to\n"
-       "every device named. Shows a progress bar on a terminal. Exit 1 when a device\n"
-       "did not take the image.\n"},
+       "every device named. Devices named by bare addresses are identified first (the\n"
+       "mode switch carries the plant number); if one does not answer, nothing is\n"
+       "uploaded. Shows a progress bar on a terminal. Exit 1 when a device did not\n"
+       "take the image.\n"},
       {"check",
        "Usage: lim07ctl (--port P | --demo | --config F) [devices] check [--exchanges N] [--json]\n"
        "Runs N identification exchanges (default 20) with each named device and reports\n"
@@ -162,7 +177,9 @@ const std::map<std::string, std::string>& CommandHelp() {
        "could not be opened (the bundle is written all the same and says why).\n"},
       {"config show",
        "Usage: lim07ctl config show FILE.l07 [--json]\n"
-       "Prints the port settings and every device field of a configuration.\n"},
+       "Prints the port settings and every device field of a configuration. Settings\n"
+       "the file does not hold show the value the line operations use, marked as\n"
+       "such (--json: \"port_defaults\" lists them).\n"},
       {"config",
        "Usage: lim07ctl config show FILE.l07 [--json]\n"
        "       lim07ctl config new FILE.l07 [--port P] [--device "

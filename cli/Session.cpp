@@ -13,6 +13,8 @@
 
 #include "ConfigFile.h"
 #include "DeviceCommands.h"
+#include "NativeRequests.h"
+#include "Transaction.h"
 
 namespace {
 
@@ -30,6 +32,19 @@ void CopyRecord(const TDevice& from, TDevice& to) {
   std::uint8_t record[kDeviceRecordSize];
   from.WriteRecord(record);
   to.ReadRecord(record);
+}
+
+// Copies the values of the given device-table columns.
+void CopyConfirmed(const TDevice& from, TDevice& to, TColumnSet columns) {
+  if (columns & ColumnBit(dcPlantNumber)) to.SetPlantNumber(from.PlantNumber());
+  if (columns & ColumnBit(dcSystemAddress)) to.SetSystemAddress(from.SystemAddress());
+  if (columns & ColumnBit(dcSensorCount)) to.SetSensorCount(from.SensorCount());
+  if (columns & ColumnBit(dcCalibrationCode1)) to.CalibrationCode1 = from.CalibrationCode1;
+  if (columns & ColumnBit(dcUnmeasurableLevel)) to.UnmeasurableLevel = from.UnmeasurableLevel;
+  if (columns & ColumnBit(dcCalibrationCode2)) to.CalibrationCode2 = from.CalibrationCode2;
+  if (columns & ColumnBit(dcCalibrationLevel2)) to.CalibrationLevel2 = from.CalibrationLevel2;
+  if (columns & ColumnBit(dcAveragingCoefficient))
+    to.SetAveragingCoefficient(from.AveragingCoefficient());
 }
 
 TBaudRate BaudRateOf(int baud) {
@@ -67,6 +82,25 @@ std::string PortProblem(const EComPort& e, const std::string& port) {
 
 }  // namespace
 
+void ApplyWindowPortDefaults(TCustomComPort& port) {
+  port.SetBaudRate(br9600);
+  port.SetDataBits(dbEight);
+  port.SetStopBits(sbOneStopBit);
+  port.Parity().SetBits(prEven);
+  port.Timeouts().SetReadInterval(50);
+  port.Timeouts().SetReadTotalMultiplier(2);
+  port.Timeouts().SetReadTotalConstant(100);
+  port.SetLeft(104);
+  port.SetTop(168);
+}
+
+std::string LostLineText(const EComPort& error, const std::string& port) {
+  std::string text =
+      "lost the serial port " + TCustomComPort::DevicePath(port) + ": " + error.what();
+  if (error.OsErrorCode() > 0) text += std::string(" (") + std::strerror(error.OsErrorCode()) + ")";
+  return text + "; the adapter was unplugged or the line is gone";
+}
+
 void InstallInterruptHandler() {
   struct sigaction action {};
   action.sa_handler = OnInterrupt;
@@ -98,18 +132,12 @@ TSession::~TSession() {
 
 void TSession::Prepare() {
   TComPort& port = Port();
-  // The port as the window gives it: 9600, 8 data bits, even parity, one stop
-  // bit, no flow control; read gap 50 ms, 2 ms a byte plus 100 ms.
-  port.SetBaudRate(br9600);
-  port.SetDataBits(dbEight);
-  port.SetStopBits(sbOneStopBit);
-  port.Parity().SetBits(prEven);
-  port.Timeouts().SetReadInterval(50);
-  port.Timeouts().SetReadTotalMultiplier(2);
-  port.Timeouts().SetReadTotalConstant(100);
-  port.SetLeft(104);
-  port.SetTop(168);
+  // The port as the window gives it, then the configuration's settings.
+  ApplyWindowPortDefaults(port);
   FHost.SetProtocol(FOptions.Protocol.value_or(dpLargis1));
+  // Checked before anything is sent: the values would have nowhere to go.
+  if (FOptions.Save && FOptions.Config.empty())
+    throw EUsage("--save needs --config FILE.l07", FOptions.Command);
 
   if (!FOptions.Config.empty()) {
     struct stat st {};
@@ -118,9 +146,13 @@ void TSession::Prepare() {
     if (!S_ISREG(st.st_mode))
       throw EUsage("configuration " + FOptions.Config + " is not a file", FOptions.Command);
     try {
-      LoadConfigurationFile(FOptions.Config, port, [this](std::unique_ptr<TDevice> d) {
+      // Twice: the line's port, and an untouched copy of the file's settings
+      // for --save (exchanges change the live port's parity).
+      ApplyWindowPortDefaults(FConfigPort);
+      LoadConfigurationFile(FOptions.Config, FConfigPort, [this](std::unique_ptr<TDevice> d) {
         FConfigDevices.Add(d.release());
       });
+      LoadConfigurationFile(FOptions.Config, port, [](std::unique_ptr<TDevice>) {});
     } catch (const EConfigFormat& e) {
       throw EUsage("configuration " + FOptions.Config + " cannot be read: " + e.what() +
                        " (Ошибка чтения файла!)",
@@ -268,7 +300,11 @@ bool TSession::IsBareRecord(const TDevice* device) const {
   return std::find(FBare.begin(), FBare.end(), device) != FBare.end();
 }
 
-bool TSession::IdentifyNew() {
+bool TSession::IdentificationFailed(const TDevice* device) const {
+  return std::find(FUnidentified.begin(), FUnidentified.end(), device) != FUnidentified.end();
+}
+
+bool TSession::IdentifyNew(bool sensorCount) {
   TDeviceCommands commands(&Port(), Protocol());
   bool all = true;
   for (int i = 0; i < Devices().Count() && !InterruptRequested(); ++i) {
@@ -276,19 +312,47 @@ bool TSession::IdentifyNew() {
     if (!IsBareRecord(d)) continue;
     const TCommandResult id = commands.ReadIdentification(d);
     if (id.Failed) {
+      FUnidentified.push_back(d);
       std::lock_guard lock(FConsole.Mutex);
       FConsole.Err << "warning: " << OutcomeLine(*d) << '\n';
       all = false;
       continue;
     }
     d->SetName(DefaultDeviceName(d->PlantNumber()));
-    if (commands.ReadSensorCount(d).Failed) {
+    if (sensorCount && commands.ReadSensorCount(d).Failed) {
       std::lock_guard lock(FConsole.Mutex);
       FConsole.Err << "warning: " << OutcomeLine(*d) << '\n';
       all = false;
     }
   }
   return all;
+}
+
+bool TSession::ConfirmIdentity(TDevice* device, std::string& failure) {
+  if (IsBareRecord(device)) {
+    TDeviceCommands commands(&Port(), Protocol());
+    const TCommandResult id = commands.ReadIdentification(device);
+    if (id.Failed) {
+      failure = id.FailureText;
+      return false;
+    }
+    device->SetName(DefaultDeviceName(device->PlantNumber()));
+    return true;
+  }
+  TReadIdentificationTransaction identification(&Port(), Protocol());
+  if (!RunWithRetry(&identification, device, 2)) {
+    failure = device->LastResult;
+    return false;
+  }
+  if (identification.PlantNumber() != device->PlantNumber()) {
+    failure = kDeviceNotFoundText;
+    std::lock_guard lock(FConsole.Mutex);
+    FConsole.Err << "warning: " << device->Name() << ": address "
+                 << static_cast<int>(device->SystemAddress()) << " answers with plant number "
+                 << identification.PlantNumber() << ", not " << device->PlantNumber() << '\n';
+    return false;
+  }
+  return true;
 }
 
 bool TSession::RunWorker(TWorkerThread& thread) {
@@ -304,8 +368,19 @@ bool TSession::RunWorker(TWorkerThread& thread) {
                    << std::flush;
     }
   }
-  std::lock_guard lock(FConsole.Mutex);
-  FConsole.EndProgress();
+  {
+    std::lock_guard lock(FConsole.Mutex);
+    FConsole.EndProgress();
+  }
+  if (const std::exception_ptr error = thread.Error()) {
+    try {
+      std::rethrow_exception(error);
+    } catch (const EComPort& e) {
+      throw ECliError(ecPort, LostLineText(e, Port().Port()));
+    } catch (const std::exception& e) {
+      throw ECliError(ecUnconfirmed, std::string("the work stopped on an error: ") + e.what());
+    }
+  }
   return told;
 }
 
@@ -332,15 +407,24 @@ void TSession::SaveConfiguration(const std::string& path) {
   }
 }
 
-void TSession::SaveBackToConfig() {
+bool TSession::SaveBackToConfig(const std::vector<TColumnSet>& confirmed) {
   if (!FConfigLoaded) throw EUsage("--save needs --config FILE.l07", FOptions.Command);
-  for (int i = 0; i < Devices().Count(); ++i) {
+  const std::string before = ConfigurationImage(FConfigPort, FConfigDevices);
+  for (int i = 0; i < Devices().Count() && i < static_cast<int>(confirmed.size()); ++i) {
     const int at = FConfigIndex[static_cast<std::size_t>(i)];
-    if (at >= 0) CopyRecord(*Devices()[i], *FConfigDevices[at]);
+    if (at >= 0)
+      CopyConfirmed(*Devices()[i], *FConfigDevices[at], confirmed[static_cast<std::size_t>(i)]);
+  }
+  if (ConfigurationImage(FConfigPort, FConfigDevices) == before) {
+    std::lock_guard lock(FConsole.Mutex);
+    FConsole.Err << "note: " << FOptions.Config
+                 << " not written: no device confirmed a value that differs from it\n";
+    return false;
   }
   try {
-    SaveConfigurationFile(FOptions.Config, Port(), FConfigDevices);
+    SaveConfigurationFile(FOptions.Config, FConfigPort, FConfigDevices);
   } catch (const std::exception& e) {
     throw ECliError(ecWrite, "cannot save " + FOptions.Config + ": " + e.what());
   }
+  return true;
 }

@@ -345,6 +345,7 @@ TComPortReadResult ReadAndApply(std::istream& in, TCustomComPort& port,
   std::vector<TSetter> setters;
   for (std::string name = r.Short(); !name.empty(); name = r.Short()) {
     const TValue value = r.Value();
+    result.Properties.push_back(name);
     if (name == "Connected")
       result.ConnectedStored = AsBool(name, value);
     else
@@ -504,7 +505,9 @@ TConfigLoadResult LoadConfigurationFile(const std::string& path, TCustomComPort&
 
   TConfigLoadResult result;
   std::optional<EComPort> portError;
-  result.ConnectedStored = ReadAndApply(in, port, portError).ConnectedStored;
+  TComPortReadResult block = ReadAndApply(in, port, portError);
+  result.ConnectedStored = block.ConnectedStored;
+  result.Properties = std::move(block.Properties);
   try {
     port.SetConnected(false);
   } catch (const EComPort& e) {

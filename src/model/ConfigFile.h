@@ -8,6 +8,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "ComPort.h"
 #include "Device.h"
@@ -40,6 +41,9 @@ struct TComPortReadResult {
   // The block says the port was open when the file was saved. The reader
   // does not open it: the file loader closes the port right after anyway.
   bool ConnectedStored = false;
+  // The names of the properties the block holds, in block order (e.g.
+  // "BaudRate", "Timeouts.ReadInterval"): the others kept the port's values.
+  std::vector<std::string> Properties;
 };
 
 // Reads one settings block and sets every property present in it on the port;
@@ -62,9 +66,10 @@ using TDeviceSink = std::function<void(std::unique_ptr<TDevice>)>;
 int ReadDeviceRecords(std::istream& in, const TDeviceSink& addDevice);
 
 struct TConfigLoadResult {
-  bool ConnectedStored = false;     // the file says the port was open
-  bool PortErrorSwallowed = false;  // applying the settings raised EComPort
-  std::string PortError;            // its text
+  bool ConnectedStored = false;         // the file says the port was open
+  std::vector<std::string> Properties;  // the port properties the file holds
+  bool PortErrorSwallowed = false;      // applying the settings raised EComPort
+  std::string PortError;                // its text
   int DevicesRead = 0;
 };
 

@@ -19,7 +19,7 @@ constexpr std::uint16_t kStateFailed = 0x8000;  // bit 15 of the state words
 
 // The outcome of one request of a device's last poll: the operation name and
 // the result text the request wrote into the record, and whether the request
-// itself reported success.
+// was confirmed: it succeeded and delivered every value it asks for.
 struct TRequestOutcome {
   std::string Operation;
   std::string Result;

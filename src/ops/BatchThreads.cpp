@@ -75,6 +75,7 @@ void TConfigRefreshThread::Execute() {
     }
   } catch (...) {
     // A port error ends the run quietly; the final report still closes the window.
+    NoteError(std::current_exception());
   }
   FForm->ProgressDevice(0, 0);
 }
@@ -120,6 +121,7 @@ void TDeviceRefreshThread::Execute() {
       if (Terminated() || !Pause(kWritePauseMs)) break;
     }
   } catch (...) {
+    NoteError(std::current_exception());
   }
   FForm->ProgressDevice(0, 0);
 }
@@ -161,6 +163,7 @@ void TAllAddressUpdateThread::Execute() {
       if (Terminated() || !Pause(kBatchPauseMs)) break;
     }
   } catch (...) {
+    NoteError(std::current_exception());
   }
   FForm->ProgressPercent(100);
 }

@@ -7,7 +7,25 @@
 #include "NativeRequests.h"
 #include "Transaction.h"
 
+const char* const kDeviceNotFoundText = "Прибор не обнаружен!";
+
 namespace {
+
+// The text of a failed step: the request's own result text, unless the
+// exchange itself succeeded (the device answered, but not as the one the
+// record names, e.g. with another plant number).
+std::string FailureOf(const TDevice& device) {
+  if (device.LastResult.empty() || device.LastResult == ResultText(rtSuccess))
+    return kDeviceNotFoundText;
+  return device.LastResult;
+}
+
+// Fills FailureText of a command that failed as a whole.
+TCommandResult Finished(TCommandResult r, const TDevice* device) {
+  if ((r.Failed || r.NotFound) && r.FailureText.empty() && device != nullptr)
+    r.FailureText = FailureOf(*device);
+  return r;
+}
 
 // Puts entered values back into the record unless the device confirmed them:
 // on a failed exchange and also when an error passes through the command, so
@@ -45,7 +63,7 @@ TCommandResult DataRead(TTransaction& transaction, TDevice* device, bool tempera
   r.ShowTemperatures = temperatures;
   r.ShowLevel = level;
   r.Failed = !transaction.Execute(device);
-  return r;
+  return Finished(r, device);
 }
 
 std::string Line(const char* label, int value) {
@@ -122,7 +140,7 @@ TCommandResult TDeviceCommands::ReadIdentification(TDevice* device) {
   TReadIdentificationTransaction t(FPort, FProtocol);
   if (!t.Execute(device)) {
     r.Failed = true;
-    return r;
+    return Finished(r, device);
   }
   const std::uint16_t before = device->PlantNumber();
   device->SetPlantNumber(t.PlantNumber());
@@ -146,7 +164,7 @@ TCommandResult TDeviceCommands::ReadSensorCount(TDevice* device) {
   TReadSensorNumberTransaction t(FPort, FProtocol);
   if (!t.Execute(device)) {
     r.Failed = true;
-    return r;
+    return Finished(r, device);
   }
   r.ClearMarks = WrittenColumns(false, true, false, false);
   r.RefillRow = true;
@@ -162,7 +180,7 @@ TCommandResult TDeviceCommands::ReadCalibration(TDevice* device) {
   TReadCalibrationTransaction t(FPort);
   if (!t.Execute(device)) {
     r.Failed = true;
-    return r;
+    return Finished(r, device);
   }
   r.ClearMarks = kCalibrationColumns;
   r.RefillRow = true;
@@ -178,7 +196,7 @@ TCommandResult TDeviceCommands::ReadCoefficient(TDevice* device) {
   TReadCoefficientTransaction t(FPort);
   if (!t.Execute(device)) {
     r.Failed = true;
-    return r;
+    return Finished(r, device);
   }
   r.ClearMarks = WrittenColumns(false, false, false, true);
   r.RefillRow = true;
@@ -194,7 +212,7 @@ TCommandResult TDeviceCommands::ReadUnmeasurableLevel(TDevice* device) {
   TReadUnmeasurableLevelTransaction t(FPort, FProtocol);
   if (!t.Execute(device)) {
     r.Failed = true;
-    return r;
+    return Finished(r, device);
   }
   // The value shown changes, yet the configuration does not count as modified.
   r.ClearMarks = ColumnBit(dcUnmeasurableLevel);
@@ -221,7 +239,7 @@ TCommandResult TDeviceCommands::WriteAddress(TDevice* device, std::uint8_t addre
   }
   if (!done) {
     r.Failed = true;
-    return r;
+    return Finished(r, device);
   }
   restore.Commit();
   r.ClearMarks = ColumnBit(dcSystemAddress);
@@ -241,7 +259,7 @@ TCommandResult TDeviceCommands::WriteCoefficient(TDevice* device, std::uint8_t c
   TWriteCoefficientTransaction t(FPort);
   if (!t.Execute(device)) {
     r.Failed = true;
-    return r;
+    return Finished(r, device);
   }
   restore.Commit();
   r.ClearMarks = ColumnBit(dcAveragingCoefficient);
@@ -261,7 +279,7 @@ TCommandResult TDeviceCommands::WriteUnmeasurableLevel(TDevice* device, std::uin
   TModbusWriteUnmeasurableLevelTransaction t(FPort, FProtocol);
   if (!t.Execute(device)) {
     r.Failed = true;
-    return r;
+    return Finished(r, device);
   }
   restore.Commit();
   r.ClearMarks = ColumnBit(dcUnmeasurableLevel);
@@ -283,7 +301,7 @@ TCommandResult TDeviceCommands::WriteCalibration(TDevice* device,
   TWriteCalibrationTransaction t(FPort);
   if (!t.Execute(device)) {
     r.Failed = true;
-    return r;
+    return Finished(r, device);
   }
   restore.Commit();
   r.ClearMarks = kCalibrationColumns;
@@ -301,14 +319,16 @@ TCommandResult TDeviceCommands::WriteSettings(TDevice* device,
   TReadIdentificationTransaction identification(FPort);
   if (!identification.Execute(device) || identification.PlantNumber() != device->PlantNumber()) {
     r.NotFound = true;
-    return r;
+    return Finished(r, device);
   }
   const TColumnSet written = kCalibrationColumns | ColumnBit(dcAveragingCoefficient);
   if (marked) marked(written);
   TWriteCalibrationTransaction calibration(FPort);
   TWriteCoefficientTransaction coefficient(FPort);
   r.CalibrationDone = RunWithRetry(&calibration, device, 2);
+  if (!r.CalibrationDone) r.FailureText = FailureOf(*device);
   r.CoefficientDone = RunWithRetry(&coefficient, device, 2);
+  if (!r.CoefficientDone && r.FailureText.empty()) r.FailureText = FailureOf(*device);
   r.ClearMarks = WrittenColumns(false, false, r.CalibrationDone, r.CoefficientDone);
   r.RefillRow = true;
   r.ShowState = true;
@@ -323,14 +343,20 @@ TCommandResult TDeviceCommands::ReadSettings(TDevice* device) {
   if (!RunWithRetry(&identification, device, 2) ||
       identification.PlantNumber() != device->PlantNumber()) {
     r.NotFound = true;
-    return r;
+    return Finished(r, device);
   }
   TReadSensorNumberTransaction sensors(FPort);
   TReadCalibrationTransaction calibration(FPort);
   TReadCoefficientTransaction coefficient(FPort);
-  r.SensorCountDone = RunWithRetry(&sensors, device, 2);
-  r.CalibrationDone = RunWithRetry(&calibration, device, 2);
-  r.CoefficientDone = RunWithRetry(&coefficient, device, 2);
+  // Each read runs whatever the previous one gave; the first failure is told.
+  const auto step = [&](TTransaction& request) {
+    const bool done = RunWithRetry(&request, device, 2);
+    if (!done && r.FailureText.empty()) r.FailureText = FailureOf(*device);
+    return done;
+  };
+  r.SensorCountDone = step(sensors);
+  r.CalibrationDone = step(calibration);
+  r.CoefficientDone = step(coefficient);
   r.ClearMarks = WrittenColumns(true, r.SensorCountDone, r.CalibrationDone, r.CoefficientDone);
   r.RefillRow = true;
   r.ShowState = true;
@@ -346,11 +372,41 @@ TCommandResult TDeviceCommands::EmptyBunkerCalibration(TDevice* device) {
   TEmptyBunkerCalibrationTransaction t(FPort, FProtocol);
   if (!t.Execute(device)) {
     r.Failed = true;
-    return r;
+    return Finished(r, device);
   }
   if (FProtocol == dpLargis1) {
     r.ClearMarks = kCalibrationColumns;
     r.RefillRow = true;
+  }
+  return r;
+}
+
+TCommandResult TDeviceCommands::EmptyBunkerCalibrationAt(TDevice* device,
+                                                         std::uint16_t decimetres) {
+  if (device == nullptr) return {};
+  if (FProtocol == dpModbus) {
+    // The command word alone calibrates with the level the device holds: the
+    // level asked for goes first, in its own write.
+    TCommandResult level = WriteUnmeasurableLevel(device, decimetres);
+    if (level.Failed) {
+      level.ShowLevel = true;
+      return level;
+    }
+    TCommandResult r = EmptyBunkerCalibration(device);
+    r.ClearMarks |= level.ClearMarks;
+    r.RefillRow = true;
+    r.Modified = level.Modified;
+    return r;
+  }
+  // The native marker block carries the record's level: store it first, and
+  // take it back unless the device confirmed the block.
+  const std::uint16_t old = device->UnmeasurableLevel;
+  TRestoreGuard restore([device, old] { device->UnmeasurableLevel = old; });
+  device->UnmeasurableLevel = decimetres;
+  TCommandResult r = EmptyBunkerCalibration(device);
+  if (!r.Failed) {
+    restore.Commit();
+    r.Modified = old != decimetres;
   }
   return r;
 }

@@ -31,6 +31,9 @@
 #include "Device.h"
 #include "DeviceProtocol.h"
 
+// The window's message for a device that is not the one its record names.
+extern const char* const kDeviceNotFoundText;  // "Прибор не обнаружен!"
+
 // Device-table columns of the values the commands confirm (row = list index + 1).
 enum TDeviceColumn : int {
   dcPlantNumber = 2,
@@ -86,6 +89,11 @@ struct TCommandResult {
   bool SensorCountDone = false;
   bool CalibrationDone = false;
   bool CoefficientDone = false;
+  // Why the command, or its first step that failed, did not succeed: the
+  // failed request's result text, or "Прибор не обнаружен!" where the device
+  // answered but is not the one the record names. Never the success text,
+  // since an exchange can succeed while the command fails. Empty on success.
+  std::string FailureText;
 };
 
 // The calibration points as the calibration dialog edits them.
@@ -146,6 +154,13 @@ class TDeviceCommands {
   // In use: natively writes the empty-bunker marker block with the record's
   // unmeasurable level; in Modbus the device's own command.
   TCommandResult EmptyBunkerCalibration(TDevice* device);
+  // Empty-bunker calibration with the given unmeasurable level (in use).
+  // Natively the marker block carries it; in Modbus the level is written
+  // first (holding registers 1000-1001) and the command word second. Failed
+  // when either fails. The record keeps the new level once the device has
+  // confirmed it (ClearMarks then holds the "НУ [дм]" column), also when the
+  // command itself failed afterwards.
+  TCommandResult EmptyBunkerCalibrationAt(TDevice* device, std::uint16_t decimetres);
 
   // The protocol switch of every device on the line, sent in the framing of
   // the protocol the devices speak now: to Modbus from the native protocol,

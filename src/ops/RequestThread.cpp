@@ -54,8 +54,8 @@ bool TRequestThread::PollDevices(TLevelTransaction& level, TTemperatureTransacti
     // Each request's own result decides success; the state words do not say
     // it in every protocol (a failed Modbus data read leaves them 0).
     const auto run = [&](TTransaction& request) {
-      const bool ok = request.Execute(device);
-      outcomes.push_back({device->LastOperation, device->LastResult, ok});
+      const bool executed = request.Execute(device);
+      outcomes.push_back(RequestOutcome(executed, *device));
     };
     switch (FForm->CurrentProtocol()) {
       case dpLargis1:

@@ -119,8 +119,9 @@ void TSearchThread::Execute() {
       FDevice->SetPlantNumber(identification.PlantNumber());
       FDevice->SetName(DefaultDeviceName(identification.PlantNumber()));
       // Whatever these give, the device is found.
-      RunWithRetry(&sensorCount, FDevice.get(), 2);
-      RunWithRetry(&unmeasurableLevel, FDevice.get(), 2);
+      const bool sensorsRead = RunWithRetry(&sensorCount, FDevice.get(), 2);
+      const bool levelRead = RunWithRetry(&unmeasurableLevel, FDevice.get(), 2);
+      if (!sensorsRead || !levelRead) NoteIncomplete(FDevice->PlantNumber());
       FForm->AddDevice(FDevice.release());
     } else {
       FDevice.reset();
@@ -170,9 +171,10 @@ void TSearch2Thread::Execute() {
         FDevice->SetName(DefaultDeviceName(plant));
         // Not cut short by "Стоп": the follow-up reads need the device settled.
         QThread::msleep(kAddressSettleMs);
-        RunWithRetry(&sensorCount, FDevice.get(), 1);
-        RunWithRetry(&unmeasurableLevel, FDevice.get(), 1);
-        RunWithRetry(&coefficient, FDevice.get(), 1);
+        const bool sensorsRead = RunWithRetry(&sensorCount, FDevice.get(), 1);
+        const bool levelRead = RunWithRetry(&unmeasurableLevel, FDevice.get(), 1);
+        const bool coefficientRead = RunWithRetry(&coefficient, FDevice.get(), 1);
+        if (!sensorsRead || !levelRead || !coefficientRead) NoteIncomplete(plant);
         FForm->AddDevice(FDevice.release());
         ++address;
       } else {

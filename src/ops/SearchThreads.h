@@ -10,15 +10,38 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "Device.h"
 #include "WorkerThread.h"
 
+// The plant numbers of found devices whose follow-up reads (sensor count,
+// unmeasurable level, coefficient) did not all succeed: their records hold
+// defaults there, not what the device has. Safe from any thread.
+class TScanReadsLog {
+ public:
+  std::vector<std::uint16_t> IncompleteReads() const {
+    std::lock_guard lock(FMutex);
+    return FIncomplete;
+  }
+
+ protected:
+  void NoteIncomplete(std::uint16_t plantNumber) {
+    std::lock_guard lock(FMutex);
+    FIncomplete.push_back(plantNumber);
+  }
+
+ private:
+  mutable std::mutex FMutex;
+  std::vector<std::uint16_t> FIncomplete;
+};
+
 // Address scan: identification of every address from a start address up to
 // 254. Reports ProgressPercent((A + 1) * 100 / 255) after each address, so
 // address 254 reports 100.
-class TSearchThread : public TWorkerThread {
+class TSearchThread : public TWorkerThread, public TScanReadsLog {
   Q_OBJECT
  public:
   // A start address outside 1..254 is taken as 1.
@@ -39,7 +62,7 @@ class TSearchThread : public TWorkerThread {
 // next free address by the address write that finds a device by its plant
 // number. Reports ProgressDevice(N, next address) after each plant number and
 // ProgressDevice(0, 0) at the end.
-class TSearch2Thread : public TWorkerThread {
+class TSearch2Thread : public TWorkerThread, public TScanReadsLog {
   Q_OBJECT
  public:
   TSearch2Thread(IOperationHost* form, int startAddress, bool reserveAddresses,

@@ -31,5 +31,16 @@ void TWorkerThread::run() {
     Execute();
   } catch (...) {
     // A worker that meets an error ends quietly; the end notification still runs.
+    NoteError(std::current_exception());
   }
+}
+
+std::exception_ptr TWorkerThread::Error() const {
+  std::lock_guard lock(FErrorMutex);
+  return FError;
+}
+
+void TWorkerThread::NoteError(std::exception_ptr error) {
+  std::lock_guard lock(FErrorMutex);
+  if (!FError) FError = std::move(error);
 }

@@ -6,6 +6,7 @@
 #include <QThread>
 #include <atomic>
 #include <condition_variable>
+#include <exception>
 #include <mutex>
 
 #include "OperationHost.h"
@@ -27,9 +28,17 @@ class TWorkerThread : public QThread {
   void SetFreeOnTerminate(bool value) { FFreeOnTerminate.store(value); }
   bool FreeOnTerminate() const { return FFreeOnTerminate.load(); }
 
+  // The error that ended the run body (one that escaped it, or one it caught
+  // itself and noted), null when it ended normally. A front end without a
+  // window reports it, e.g. a serial port that went away mid-way.
+  std::exception_ptr Error() const;
+
  protected:
   // The run body. An exception that escapes it ends the thread quietly.
   virtual void Execute() = 0;
+  // Keeps an error the run body caught and ended on, for Error(); the first
+  // one noted stays.
+  void NoteError(std::exception_ptr error);
   // Sleeps ms milliseconds, or less when a stop is requested; returns false
   // when the stop was requested.
   bool Pause(int ms);
@@ -43,4 +52,6 @@ class TWorkerThread : public QThread {
   // (an uninstrumented QWaitCondition hides its unlock and relock).
   std::mutex FPauseMutex;
   std::condition_variable FPauseWake;
+  mutable std::mutex FErrorMutex;
+  std::exception_ptr FError;
 };

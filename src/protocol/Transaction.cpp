@@ -255,3 +255,8 @@ bool RunWithRetry(TTransaction* transaction, TDevice* device, int attempts) {
     if (transaction->Execute(device)) return true;
   return false;
 }
+
+TRequestOutcome RequestOutcome(bool executed, const TDevice& device) {
+  const bool confirmed = executed && device.LastResult != ResultText(rtSensorCountMismatch);
+  return {device.LastOperation, device.LastResult, confirmed};
+}

@@ -187,6 +187,12 @@ class TCustomReadIdentificationTransaction : public TTransaction {
 // transaction.
 bool RunWithRetry(TTransaction* transaction, TDevice* device, int attempts);
 
+// The outcome of a request just executed on `device` (Execute returned
+// `executed`): confirmed only when the exchange succeeded and delivered every
+// value it asks for; a sensor-count mismatch succeeds without temperatures
+// and so is not confirmed.
+TRequestOutcome RequestOutcome(bool executed, const TDevice& device);
+
 // Big-endian helpers for frames.
 inline std::uint16_t ReadWordBE(const std::uint8_t* p) {
   return static_cast<std::uint16_t>((p[0] << 8) | p[1]);

@@ -97,7 +97,7 @@ TEST(CliLine, PollJsonAndCsvRowsAppendedWithATimestampPerDevice) {
   ASSERT_EQ(r.Status, ecOk) << r.Err;
   const auto rows = Lines(ReadFile(csv));
   ASSERT_EQ(rows.size(), 1u + 4 * 2) << ReadFile(csv);
-  EXPECT_EQ(rows[0], "time,name,address,plant,level_code,level_dm,state,t1,t2,t3");
+  EXPECT_EQ(rows[0], "time,name,address,plant,level_code,level_dm,state,t1,t2,t3,result");
   for (std::size_t i = 1; i < rows.size(); ++i) {
     // 2024-05-17T10:31:02.153,...
     ASSERT_GT(rows[i].size(), 24u);
@@ -106,9 +106,10 @@ TEST(CliLine, PollJsonAndCsvRowsAppendedWithATimestampPerDevice) {
     EXPECT_EQ(rows[i][23], ',');
     const std::string fields = rows[i].substr(24);
     if (i % 2 == 1)
-      EXPECT_EQ(fields, "ЛИМ-07_1234,5,1234,5000,34,0x00,25.50,-3.25,****");
+      EXPECT_EQ(fields,
+                "ЛИМ-07_1234,5,1234,5000,34,0x00,25.50,-3.25,****,Операция завершена успешно");
     else
-      EXPECT_EQ(fields, "ЛИМ-07_1300,6,1300,6100,120,0x00,0.06,");
+      EXPECT_EQ(fields, "ЛИМ-07_1300,6,1300,6100,120,0x00,0.06,,,Операция завершена успешно");
   }
 }
 
