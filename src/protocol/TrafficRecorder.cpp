@@ -122,7 +122,7 @@ void TLineStatistics::Record(const TExchangeOutcome& o) {
     if (!o.Name.empty()) s.Name = o.Name;
     if (o.PlantNumber) s.PlantNumber = o.PlantNumber;
     ++s.Requests;
-    if (o.Ok && o.Result == ResultText(rtSuccess)) {
+    if (o.Ok) {
       ++s.Successes;
       s.LastSuccessUs = o.TimeUs;
     } else {
@@ -346,11 +346,13 @@ void TTrafficRecorder::OnExchange(const TExchangeEvent& e) {
         operation = InternText(e.Device->LastOperation);
         result = e.Thrown ? InternText("Ошибка последовательного порта")
                           : InternText(e.Device->LastResult);
-        failed = e.Thrown || !e.Ok || *result != ResultText(rtSuccess);
+        // Confirmed as polling and lim07ctl judge it: a read that delivered
+        // every value (a sensor-count mismatch is a failure of its own kind).
+        failed = e.Thrown || !RequestOutcome(e.Ok, *e.Device).Ok;
         outcome.Address = e.Device->SystemAddress();
         outcome.Name = e.Device->Name();
         outcome.PlantNumber = e.Device->PlantNumber();
-        outcome.Ok = e.Ok && !e.Thrown;
+        outcome.Ok = !failed;
         outcome.Operation = *operation;
         outcome.Result = *result;
         outcome.ResponseUs = FResponseUs;

@@ -59,7 +59,7 @@ struct TExchangeOutcome {
   int Address = 0;
   std::string Name;  // the device's name (UTF-8)
   std::uint16_t PlantNumber = 0;
-  bool Ok = false;
+  bool Ok = false;  // confirmed: succeeded and delivered every value
   std::string Operation;
   std::string Result;
   int ResponseUs = -1;  // -1: no answer came
@@ -84,9 +84,9 @@ struct TDeviceStatistics {
 // Per-device counts of the session, by system address. Thread-safe.
 class TLineStatistics {
  public:
-  // An exchange counts as a success when it returned true with the success
-  // text; anything else is a failure of the kind its result text names (a
-  // Modbus data read that reports a sensor-count mismatch is one).
+  // An exchange counts as a success when its outcome is confirmed (Ok);
+  // anything else is a failure of the kind its result text names (a Modbus
+  // data read that reports a sensor-count mismatch is one).
   void Record(const TExchangeOutcome& outcome);
   std::vector<TDeviceStatistics> Snapshot() const;  // by address
   void Reset();

@@ -280,4 +280,12 @@ TEST_F(RecorderLine, ModbusFramesGoWithEvenParityAndDecodeAsModbus) {
             std::string::npos)
       << DescribeFrame(*frames[1]);
   EXPECT_EQ(*frames[1]->Result, "Операция завершена успешно");
+  // A read without all its temperatures succeeds, but counts as a failure.
+  device.SetSensorCount(4);
+  ASSERT_TRUE(data.Execute(&device));
+  const auto stats = statistics.Snapshot();
+  ASSERT_EQ(stats.size(), 1u);
+  EXPECT_EQ(stats[0].Successes, 1u);
+  EXPECT_EQ(stats[0].Failures.at("Число датчиков в сообщении не совпадает с фактическим"), 1u);
+  EXPECT_TRUE(ring.Since(2, 10).back()->Failed);
 }
