@@ -105,12 +105,12 @@ void DecodingCost() {
     }
     // The frame's time on the wire at 115200 baud, 11 bits a byte.
     const double wireUs = f.Bytes.size() * 11e6 / 115200;
-    std::printf("%-36s %10.2f %10.2f %10.2f %12.1f %14.4f%s\n", name, Median(decode),
-                Median(line), Median(hex), Median(line) / Median(hex), Median(line) / wireUs,
-                sink ? "" : " ");
+    std::printf("%-36s %10.2f %10.2f %10.2f %12.1f %14.4f%s\n", name, Median(decode), Median(line),
+                Median(hex), Median(line) / Median(hex), Median(line) / wireUs, sink ? "" : " ");
   }
-  std::printf("(decode = the meaning column; line = time, parity, bytes, meaning and result as\n"
-              " one text line, as the trace and the saved list have it)\n\n");
+  std::printf(
+      "(decode = the meaning column; line = time, parity, bytes, meaning and result as\n"
+      " one text line, as the trace and the saved list have it)\n\n");
 }
 
 // The dock with its own work timed: each drain, and each repaint of the list.
@@ -247,20 +247,23 @@ int main(int argc, char** argv) {
   DecodingCost();
 
   std::printf("A babbling device, 1 frame a millisecond, %d s, dock shown and drained\n", seconds);
-  std::printf("%10s %8s %8s %12s %12s %10s %10s %10s %12s\n", "ring bound", "frames",
-              "per s", "stall max", "stall p99", "max/16ms", "ring", "trimmed", "RSS +KiB");
+  std::printf("%10s %8s %8s %12s %12s %10s %10s %10s %12s\n", "ring bound", "frames", "per s",
+              "stall max", "stall p99", "max/16ms", "ring", "trimmed", "RSS +KiB");
   for (std::size_t capacity : {std::size_t{100000}, std::size_t{10000}}) {
     const TFloodResult r = Flood(seconds, capacity);
     std::printf("%10zu %8zu %8.0f %9.1f ms %9.1f ms %10.2f %10zu %10llu %12ld\n", r.Capacity,
                 r.Frames, r.Frames / r.Seconds, r.LongestStallMs, r.P99StallMs,
                 r.LongestStallMs / 16.0, r.RingSize, static_cast<unsigned long long>(r.Trimmed),
                 r.RssEndKiB - r.RssStartKiB);
-    std::printf("%10s model rows %zu (bound %zu); longest drain %.2f ms, longest list paint %.2f ms;"
-                " worst gaps", "", r.ModelRows, r.Capacity, r.RefreshMs, r.PaintMs);
+    std::printf(
+        "%10s model rows %zu (bound %zu); longest drain %.2f ms, longest list paint %.2f ms;"
+        " worst gaps",
+        "", r.ModelRows, r.Capacity, r.RefreshMs, r.PaintMs);
     for (double g : r.Worst) std::printf(" %.1f", g);
     std::printf(" ms\n");
   }
-  std::printf("(stall: the longest gap of a 1 ms timer on the user-interface thread;\n"
-              " RSS +KiB: growth of the process during the flood, ring and dock included)\n");
+  std::printf(
+      "(stall: the longest gap of a 1 ms timer on the user-interface thread;\n"
+      " RSS +KiB: growth of the process during the flood, ring and dock included)\n");
   return 0;
 }

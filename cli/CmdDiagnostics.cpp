@@ -95,9 +95,9 @@ int CmdSupportBundle(const TCliOptions& options, TConsole& console) {
       }
     }
   }
-  TSupportBundle bundle = BuildSupportBundle(
-      session.Port(), session.Protocol(), session.Devices(), options.Config,
-      session.Frames().Last(kBundleFrames), session.Statistics().Snapshot(), checkText);
+  TSupportBundle bundle = BuildSupportBundle(session.Port(), session.Protocol(), session.Devices(),
+                                             options.Config, session.Frames().Last(kBundleFrames),
+                                             session.Statistics().Snapshot(), checkText);
   for (TBundleFile& f : bundle.Files) {
     if (f.Name == "port.txt" && !portProblem.empty())
       f.Contents += "Open failed: " + portProblem + "\n";
@@ -114,7 +114,8 @@ int CmdSupportBundle(const TCliOptions& options, TConsole& console) {
   std::lock_guard lock(console.Mutex);
   console.EndProgress();
   console.Out << "Support bundle written to " << path << " (" << session.Frames().Size()
-              << " frames, " << session.Statistics().Snapshot().size() << " device(s) in the statistics)\n";
+              << " frames, " << session.Statistics().Snapshot().size()
+              << " device(s) in the statistics)\n";
   if (!portProblem.empty()) {
     console.Err << "lim07ctl: " << portProblem << " (the bundle says so)\n";
     return ecPort;

@@ -69,15 +69,15 @@ void Scratch(const TCheckedDevice& d, TDevice& device) {
 }
 
 // One identification; the response time when an answer came.
-bool Identify(TCustomComPort& port, TDeviceProtocol protocol, TDevice& device,
-              std::uint16_t& plant, double& responseMs) {
+bool Identify(TCustomComPort& port, TDeviceProtocol protocol, TDevice& device, std::uint16_t& plant,
+              double& responseMs) {
   TReadIdentificationTransaction id(&port, protocol);
   const bool ok = id.Execute(&device);
   responseMs = -1;
   if (port.LastReadCount() > 0 && port.LastReadLastByte() >= port.LastWriteEnd())
-    responseMs = std::chrono::duration<double, std::milli>(port.LastReadLastByte() -
-                                                           port.LastWriteEnd())
-                     .count();
+    responseMs =
+        std::chrono::duration<double, std::milli>(port.LastReadLastByte() - port.LastWriteEnd())
+            .count();
   if (ok) plant = id.PlantNumber();
   return ok;
 }

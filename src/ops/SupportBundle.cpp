@@ -83,8 +83,8 @@ std::string PortSettingsText(const TCustomComPort& port, TDeviceProtocol protoco
   auto line = [&](const std::string& k, const std::string& v) { s += k + ": " + v + "\n"; };
   line("Port", port.Port() + " (" + TCustomComPort::DevicePath(port.Port()) + ")");
   line("Open", port.Connected() ? "yes" : "no");
-  line("BaudRate", BaudRateText(port.BaudRate()) + " (" + std::to_string(port.BaudRateBits()) +
-                       " bit/s)");
+  line("BaudRate",
+       BaudRateText(port.BaudRate()) + " (" + std::to_string(port.BaudRateBits()) + " bit/s)");
   line("DataBits", DataBitsText(port.DataBits()));
   line("StopBits", StopBitsText(port.StopBits()));
   line("Parity", ParityText(port.Parity().Bits()));
@@ -165,10 +165,10 @@ void WriteSupportBundle(const std::string& path, const TSupportBundle& bundle) {
     archive_entry_set_filetype(e, AE_IFREG);
     archive_entry_set_perm(e, 0644);
     archive_entry_set_mtime(e, now, 0);
-    const bool ok = archive_write_header(a, e) == ARCHIVE_OK &&
-                    (f.Contents.empty() ||
-                     archive_write_data(a, f.Contents.data(), f.Contents.size()) ==
-                         static_cast<la_ssize_t>(f.Contents.size()));
+    const bool ok =
+        archive_write_header(a, e) == ARCHIVE_OK &&
+        (f.Contents.empty() || archive_write_data(a, f.Contents.data(), f.Contents.size()) ==
+                                   static_cast<la_ssize_t>(f.Contents.size()));
     archive_entry_free(e);
     if (!ok) fail("cannot write " + f.Name);
   }
@@ -196,7 +196,8 @@ std::vector<TBundleFile> ReadSupportBundle(const std::string& path) {
   while ((r = archive_read_next_header(a, &e)) == ARCHIVE_OK) {
     if (archive_entry_filetype(e) != AE_IFREG) continue;
     std::string name = archive_entry_pathname(e);
-    if (const auto slash = name.find('/'); slash != std::string::npos) name = name.substr(slash + 1);
+    if (const auto slash = name.find('/'); slash != std::string::npos)
+      name = name.substr(slash + 1);
     std::string contents;
     char buffer[65536];
     la_ssize_t n;

@@ -258,7 +258,9 @@ void ModbusRequest(TBytes b, std::size_t n, TDecodedFrame& d) {
   if (fn == 0x10 && n >= 9) {
     const long start = Word(b, 2), count = Word(b, 4);
     const std::size_t values = 7;  // first value byte
-    auto value = [&](std::size_t i) { return values + 2 * i + 1 < n - 2 ? Word(b, values + 2 * i) : -1; };
+    auto value = [&](std::size_t i) {
+      return values + 2 * i + 1 < n - 2 ? Word(b, values + 2 * i) : -1;
+    };
     d.Fields = "регистры хранения " + RegisterRange(start, count);
     if (start == 0 && count == 3) {
       d.Name = "Запись системного адреса";
@@ -432,7 +434,7 @@ TDecodedFrame DecodeFrame(const TFrameRecord& f) {
   d.CrcOk = CrcOk(b, n);
   if (n < 4) {
     d.Name = n == 1 && f.Direction == 'T' && f.FirstParity == prMark ? "адресный байт без кадра"
-                                                                       : "обрывок кадра";
+                                                                     : "обрывок кадра";
     d.Fields = Num(static_cast<long>(n)) + " байт";
     return d;
   }

@@ -28,11 +28,11 @@ struct TFrameRecord {
   TFrameProtocol Protocol = TFrameProtocol::Unknown;
   TParityBits FirstParity = prNone;  // sent: parity of the first byte
   TParityBits RestParity = prNone;   // sent: parity of the other bytes
-  int PauseUs = -1;      // sent natively: from the address byte leaving to the rest going out
-  int ResponseUs = -1;   // received: from the request's last byte sent to the answer's last byte
-  int Address = -1;      // system address of the device of the exchange; -1 none (broadcast,
-                         // or traffic outside an exchange)
-  bool Failed = false;   // the exchange this frame belongs to failed
+  int PauseUs = -1;     // sent natively: from the address byte leaving to the rest going out
+  int ResponseUs = -1;  // received: from the request's last byte sent to the answer's last byte
+  int Address = -1;     // system address of the device of the exchange; -1 none (broadcast,
+                        // or traffic outside an exchange)
+  bool Failed = false;  // the exchange this frame belongs to failed
   // Interned texts of the exchange (see InternText); null outside an exchange.
   const std::string* Operation = nullptr;
   const std::string* Result = nullptr;
@@ -48,9 +48,9 @@ const std::string* InternText(std::string_view text);
 
 struct TDecodedFrame {
   TFrameProtocol Protocol = TFrameProtocol::Unknown;
-  int Address = -1;    // -1 when the frame is too short to tell
+  int Address = -1;  // -1 when the frame is too short to tell
   bool CrcOk = false;
-  std::string Name;    // the request's name, e.g. "Чтение показаний температуры"
+  std::string Name;  // the request's name, e.g. "Чтение показаний температуры"
   std::string Fields;  // key fields, e.g. "3 датчика: 25.50 -3.25 ****"
 };
 

@@ -256,8 +256,9 @@ void TTrafficRecorder::CloseRequest() {
   else
     r.Protocol = GuessProtocol(r.Bytes.data(), r.Bytes.size());
   FLastProtocol = r.Protocol;
-  FLastRequestHead.assign(r.Bytes.begin(),
-                          r.Bytes.begin() + static_cast<long>(std::min<std::size_t>(8, r.Bytes.size())));
+  FLastRequestHead.assign(
+      r.Bytes.begin(),
+      r.Bytes.begin() + static_cast<long>(std::min<std::size_t>(8, r.Bytes.size())));
   Emit(std::move(r));
   FRequest = TFrameRecord{};
 }

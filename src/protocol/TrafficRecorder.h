@@ -139,8 +139,8 @@ class TTrafficRecorder {
 
  private:
   std::int64_t WallUs(std::chrono::steady_clock::time_point t) const;
-  void CloseRequest();                  // under FMutex
-  void Emit(TFrameRecord&& record);     // under FMutex
+  void CloseRequest();                            // under FMutex
+  void Emit(TFrameRecord&& record);               // under FMutex
   void PushHeld(std::vector<TFrameRecord>& out);  // under FMutex
 
   TFrameRing* FRing;

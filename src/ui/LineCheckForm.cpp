@@ -48,12 +48,10 @@ TLineCheckForm::TLineCheckForm(const std::vector<TDeviceCheck>& checks, const QS
   FTable->horizontalHeader()->setStretchLastSection(true);
   for (int r = 0; r < static_cast<int>(checks.size()); ++r) {
     const TDeviceCheck& c = checks[static_cast<std::size_t>(r)];
-    const QStringList cells = {QString::number(c.Device.Address),
-                               QString::number(c.Device.PlantNumber),
-                               QString::fromStdString(c.Device.Name),
-                               Tr(VerdictText(c.Verdict)),
-                               QString::fromStdString(c.RateText()),
-                               QString::fromStdString(c.DetailText())};
+    const QStringList cells = {
+        QString::number(c.Device.Address),     QString::number(c.Device.PlantNumber),
+        QString::fromStdString(c.Device.Name), Tr(VerdictText(c.Verdict)),
+        QString::fromStdString(c.RateText()),  QString::fromStdString(c.DetailText())};
     for (int col = 0; col < cells.size(); ++col) {
       auto* item = new QTableWidgetItem(cells[col]);
       if (col == 3) item->setBackground(VerdictColour(c.Verdict));

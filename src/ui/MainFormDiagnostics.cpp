@@ -67,11 +67,11 @@ void TMainForm::LineCheckActionExecute() {
     }
     const QString text = QString::fromStdString(LineCheckText(report->Checks, baud, protocol));
     if (FDiagnostics) FDiagnostics->SetLastLineCheck(text);
-    auto* form = new TLineCheckForm(
-        report->Checks,
-        Tr("Скорость %1, протокол %2").arg(baud).arg(protocol == dpModbus ? Tr("Modbus")
-                                                                           : Tr("Ларгис-1")),
-        this);
+    auto* form = new TLineCheckForm(report->Checks,
+                                    Tr("Скорость %1, протокол %2")
+                                        .arg(baud)
+                                        .arg(protocol == dpModbus ? Tr("Modbus") : Tr("Ларгис-1")),
+                                    this);
     form->setAttribute(Qt::WA_DeleteOnClose);
     form->show();
   });
@@ -99,8 +99,7 @@ void TMainForm::SupportBundleActionExecute() {
   if (!name.endsWith(QStringLiteral(".tar.gz"))) name += QStringLiteral(".tar.gz");
   QString error;
   if (!SaveSupportBundle(name, error)) {
-    MessageDlg(Tr("Не удалось сохранить отчёт для поддержки:\n%1").arg(error), mtError, mbOK,
-               this);
+    MessageDlg(Tr("Не удалось сохранить отчёт для поддержки:\n%1").arg(error), mtError, mbOK, this);
     return;
   }
   statusBar()->showMessage(Tr("Отчёт для поддержки сохранён: %1").arg(name), 10000);

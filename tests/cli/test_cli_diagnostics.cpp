@@ -9,7 +9,8 @@
 #include "SupportBundle.h"
 
 TEST(CliDiagnostics, CheckReportsEveryDeviceAndTraceDecodesWithStatistics) {
-  const TCliRun check = RunInProcess({"--demo", "--addresses", "1-2", "check", "--exchanges", "2", "--json"});
+  const TCliRun check =
+      RunInProcess({"--demo", "--addresses", "1-2", "check", "--exchanges", "2", "--json"});
   EXPECT_EQ(check.Status, 0) << check.Err;
   EXPECT_NE(check.Out.find("\"verdict\":\"исправен\",\"exchanges\":2,\"successes\":2"),
             std::string::npos)
@@ -27,8 +28,8 @@ TEST(CliDiagnostics, CheckReportsEveryDeviceAndTraceDecodesWithStatistics) {
 TEST(CliDiagnostics, SupportBundleWithAndWithoutALine) {
   const std::string dir = testing::TempDir() + "cli-bundle-" + std::to_string(getpid());
   std::filesystem::create_directories(dir);
-  const TCliRun polled =
-      RunInProcess({"--demo", "--addresses", "1,3", "support-bundle", dir + "/a.tar.gz", "--cycles", "1"});
+  const TCliRun polled = RunInProcess(
+      {"--demo", "--addresses", "1,3", "support-bundle", dir + "/a.tar.gz", "--cycles", "1"});
   ASSERT_EQ(polled.Status, 0) << polled.Err;
   std::string frames, statistics;
   for (const TBundleFile& f : ReadSupportBundle(dir + "/a.tar.gz")) {

@@ -142,15 +142,17 @@ TEST(DiagnosticsWindow, MonitorStatisticsLineCheckAndBundleOnTheLine) {
   // The bundle has it all.
   QString error;
   const std::string path = dir + "/support.tar.gz";
-  ASSERT_TRUE(w.Form->SaveSupportBundle(QString::fromStdString(path), error)) << error.toStdString();
+  ASSERT_TRUE(w.Form->SaveSupportBundle(QString::fromStdString(path), error))
+      << error.toStdString();
   bool check = false, frames = false;
   for (const TBundleFile& f : ReadSupportBundle(path)) {
     if (f.Name == "line-check.txt") check = f.Contents.find("другая скорость") != std::string::npos;
-    if (f.Name == "frames.txt") frames = f.Contents.find("Чтение идентификации") != std::string::npos;
+    if (f.Name == "frames.txt")
+      frames = f.Contents.find("Чтение идентификации") != std::string::npos;
   }
   EXPECT_TRUE(check && frames);
-  EXPECT_FALSE(w.Form->SaveSupportBundle(QString::fromStdString(dir + "/no/such/dir/x.tar.gz"),
-                                         error));
+  EXPECT_FALSE(
+      w.Form->SaveSupportBundle(QString::fromStdString(dir + "/no/such/dir/x.tar.gz"), error));
   EXPECT_FALSE(error.isEmpty());
   std::filesystem::remove_all(dir);
 }

@@ -161,10 +161,10 @@ TEST(SupportBundle, HoldsWhatItSaysAndNothingElse) {
   const auto files = ReadSupportBundle(path);
   std::vector<std::string> names;
   for (const auto& f : files) names.push_back(f.Name);
-  EXPECT_EQ(names, (std::vector<std::string>{"README.txt", "version.txt", "system.txt", "port.txt",
-                                             "serial-ports.txt", "configuration.l07", "frames.txt",
-                                             "statistics.txt", "statistics.json",
-                                             "line-check.txt"}));
+  EXPECT_EQ(names,
+            (std::vector<std::string>{"README.txt", "version.txt", "system.txt", "port.txt",
+                                      "serial-ports.txt", "configuration.l07", "frames.txt",
+                                      "statistics.txt", "statistics.json", "line-check.txt"}));
   auto contents = [&](const std::string& name) {
     for (const auto& f : files)
       if (f.Name == name) return f.Contents;

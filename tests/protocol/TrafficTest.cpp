@@ -129,9 +129,9 @@ TEST(FrameDecoder, CorruptedCutAndRandomFramesStillGiveAReadableLine) {
       flipped.Bytes[i] ^= static_cast<std::uint8_t>(1 + random() % 255);
       const std::string text = DescribeFrame(flipped);
       EXPECT_FALSE(text.empty());
-      const bool crcBroken = flipped.Bytes.size() >= 4 &&
-                             !TTransaction::CrcValid(flipped.Bytes.data(),
-                                                     static_cast<int>(flipped.Bytes.size()));
+      const bool crcBroken =
+          flipped.Bytes.size() >= 4 &&
+          !TTransaction::CrcValid(flipped.Bytes.data(), static_cast<int>(flipped.Bytes.size()));
       if (crcBroken) {
         EXPECT_NE(text.find("неверная CRC"), std::string::npos) << text;
       }

@@ -41,8 +41,8 @@ int TStatisticsModel::columnCount(const QModelIndex& parent) const {
 QVariant TStatisticsModel::headerData(int section, Qt::Orientation orientation, int role) const {
   if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
   static const char* const titles[colCount] = {
-      "Адрес", "Зав. №", "Прибор", "Запросов", "Успешно", "Сбоев", "Успех, %",
-      "Ответ ср., мс", "Ответ макс., мс", "Последний успех", "Сбои по видам"};
+      "Адрес",    "Зав. №",        "Прибор",          "Запросов",        "Успешно",      "Сбоев",
+      "Успех, %", "Ответ ср., мс", "Ответ макс., мс", "Последний успех", "Сбои по видам"};
   return section >= 0 && section < colCount ? Tr(titles[section]) : QVariant();
 }
 
@@ -101,8 +101,7 @@ bool TStatisticsModel::Update() {
     return true;
   }
   FRows = std::move(fresh);
-  if (!FRows.empty())
-    emit dataChanged(index(0, 0), index(rowCount() - 1, colCount - 1));
+  if (!FRows.empty()) emit dataChanged(index(0, 0), index(rowCount() - 1, colCount - 1));
   return true;
 }
 

@@ -16,8 +16,20 @@ class QTableView;
 class TStatisticsModel : public QAbstractTableModel {
   Q_OBJECT
  public:
-  enum TColumn { colAddress, colPlant, colName, colRequests, colSuccesses, colFailures, colRate,
-                 colMean, colWorst, colLastSuccess, colKinds, colCount };
+  enum TColumn {
+    colAddress,
+    colPlant,
+    colName,
+    colRequests,
+    colSuccesses,
+    colFailures,
+    colRate,
+    colMean,
+    colWorst,
+    colLastSuccess,
+    colKinds,
+    colCount
+  };
   explicit TStatisticsModel(TLineStatistics* statistics, QObject* parent = nullptr);
 
   int rowCount(const QModelIndex& parent = {}) const override;

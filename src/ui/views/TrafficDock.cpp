@@ -45,7 +45,7 @@ int TTrafficModel::columnCount(const QModelIndex& parent) const {
 
 QVariant TTrafficModel::headerData(int section, Qt::Orientation orientation, int role) const {
   if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
-  static const char* const titles[colCount] = {"Время",      "",          "Чётность", "Байты",
+  static const char* const titles[colCount] = {"Время",       "",          "Чётность", "Байты",
                                                "Расшифровка", "Результат", "Ответ"};
   return section >= 0 && section < colCount ? Tr(titles[section]) : QVariant();
 }
@@ -290,8 +290,8 @@ void TTrafficDock::SaveTextInBackground(const QString& fileName) {
         this,
         [this, fileName, error, count = frames.size()] {
           if (!error.isEmpty())
-            MessageDlg(Tr("Не удалось сохранить файл %1:\n%2").arg(fileName, error), mtError,
-                       mbOK, this);
+            MessageDlg(Tr("Не удалось сохранить файл %1:\n%2").arg(fileName, error), mtError, mbOK,
+                       this);
           else
             FCount->setText(Tr("Сохранено кадров: %1").arg(count));
         },

@@ -22,8 +22,16 @@ class QTableView;
 class TTrafficModel : public QAbstractTableModel {
   Q_OBJECT
  public:
-  enum TColumn { colTime, colDirection, colParity, colBytes, colMeaning, colResult, colResponse,
-                 colCount };
+  enum TColumn {
+    colTime,
+    colDirection,
+    colParity,
+    colBytes,
+    colMeaning,
+    colResult,
+    colResponse,
+    colCount
+  };
   // At most `rows` frames are kept (by default the ring's bound).
   explicit TTrafficModel(TFrameRing* ring, QObject* parent = nullptr, std::size_t rows = 0);
 
