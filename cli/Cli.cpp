@@ -27,6 +27,7 @@ const TLineCommand kLineCommands[] = {
     {"batch-write", CmdBatch, true},
     {"write-addresses", CmdBatch, true},
     {"upload", CmdUpload, true},
+    {"check", CmdCheck, true},
 };
 
 int Usage(std::ostream& err, const std::string& message, const std::string& command) {
@@ -54,6 +55,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     if (command == "ports") return CmdPorts(options, console);
     if (command == "config show") return CmdConfigShow(options, console);
     if (command == "config new") return CmdConfigNew(options, console);
+    if (command == "support-bundle") return CmdSupportBundle(options, console);
     for (const TLineCommand& c : kLineCommands) {
       if (command != c.Name) continue;
       TSession session(options, console);
@@ -66,6 +68,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         // The port failed after it was opened: the line was lost mid-way.
         throw ECliError(ecPort, LostLineText(e, session.Port().Port()));
       }
+      if (options.Stats) PrintStatistics(session);
       out.flush();
       return status;
     }

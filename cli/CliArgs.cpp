@@ -124,6 +124,7 @@ const std::map<std::string, TOptionRule>& CommonOptions() {
       {"--yes", {okFlag, [](TCliOptions& o, const std::string&) { o.Yes = true; }}},
       {"-y", {okFlag, [](TCliOptions& o, const std::string&) { o.Yes = true; }}},
       {"--trace", {okFlag, [](TCliOptions& o, const std::string&) { o.Trace = true; }}},
+      {"--stats", {okFlag, [](TCliOptions& o, const std::string&) { o.Stats = true; }}},
   };
   return options;
 }
@@ -184,6 +185,12 @@ const std::map<std::string, TOptionRule>& CommandOptions() {
        {okValue, [](TCliOptions& o, const std::string& v) { o.Level = U16(v, "--level"); }}},
       {"--device",
        {okValue, [](TCliOptions& o, const std::string& v) { o.DeviceSpecs.push_back(v); }}},
+      {"--exchanges",
+       {okValue,
+        [](TCliOptions& o, const std::string& v) {
+          o.Exchanges = static_cast<int>(ParseInteger(v, 1, 10000, "--exchanges"));
+        }}},
+      {"--check", {okFlag, [](TCliOptions& o, const std::string&) { o.Check = true; }}},
   };
   return options;
 }
@@ -207,6 +214,8 @@ const std::map<std::string, std::set<std::string>>& AllowedOptions() {
       {"upload", {}},
       {"config show", {}},
       {"config new", {"--device", "--force"}},
+      {"check", {"--exchanges"}},
+      {"support-bundle", {"--cycles", "--check", "--exchanges"}},
   };
   return allowed;
 }
@@ -259,6 +268,8 @@ const std::vector<std::string>& CommandNames() {
                                                  "batch-write",
                                                  "write-addresses",
                                                  "upload",
+                                                 "check",
+                                                 "support-bundle",
                                                  "config show",
                                                  "config new"};
   return names;

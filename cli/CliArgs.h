@@ -50,6 +50,7 @@ struct TCliOptions {
   bool Json = false;
   bool Yes = false;
   bool Trace = false;
+  bool Stats = false;  // per-device exchange statistics on stderr at the end
 
   // Subcommand options.
   std::optional<int> Cycles;
@@ -66,6 +67,8 @@ struct TCliOptions {
   std::optional<int> Coefficient;
   std::optional<std::uint16_t> Level;
   std::vector<std::string> DeviceSpecs;  // config new: ADDR:PLANT[:SENSORS[:NAME]]
+  std::optional<int> Exchanges;          // check: identifications per device
+  bool Check = false;                    // support-bundle: run the line check first
 };
 
 // Parses argv[1..]; raises EUsage. --help anywhere sets Help (the command, if

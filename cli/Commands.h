@@ -30,6 +30,10 @@ int CmdSwitchProtocol(TSession& session);
 int CmdScan(TSession& session);
 int CmdBatch(TSession& session);
 int CmdUpload(TSession& session);
+int CmdCheck(TSession& session);
+int CmdSupportBundle(const TCliOptions& options, TConsole& console);
+// --stats: the session's per-device statistics as a table on stderr.
+void PrintStatistics(TSession& session);
 
 // The device's settings as "key value" pairs (for tables and JSON).
 std::vector<std::pair<std::string, std::string>> SettingsFields(const TDevice& device);

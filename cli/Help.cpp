@@ -25,6 +25,10 @@ Subcommands:
   batch-write                 write calibration and coefficient of a configuration
   write-addresses             give every device of a configuration its address
   upload FILE.bin2            firmware upload (XModem-CRC) to one or all devices
+  check                       line check: how well each device answers, and where a
+                              silent one does answer (other speed or protocol)
+  support-bundle FILE         one tar.gz for the support: versions, port, ports present,
+                              configuration, recent frames, statistics
   config show FILE.l07        a configuration file as text or JSON
   config new FILE.l07         write a new configuration from options
 
@@ -42,7 +46,9 @@ The devices:
 Output and safety:
   --json                      machine-readable output
   --yes, -y                   do not ask before writing to devices (needed off a terminal)
-  --trace                     print every frame sent and received on stderr
+  --trace                     print every frame sent and received on stderr, decoded,
+                              with parity, pause, result and response time
+  --stats                     per-device exchange statistics on stderr at the end
   --help                      this text; SUBCOMMAND --help for one subcommand
 
 Exit status:
@@ -152,6 +158,23 @@ const std::map<std::string, std::string>& CommandHelp() {
        "mode switch carries the plant number); if one does not answer, nothing is\n"
        "uploaded. Shows a progress bar on a terminal. Exit 1 when a device did not\n"
        "take the image.\n"},
+      {"check",
+       "Usage: lim07ctl (--port P | --demo | --config F) [devices] check [--exchanges N] [--json]\n"
+       "Runs N identification exchanges (default 20) with each named device and reports\n"
+       "the success rate, the response times and the failure kinds. A device that never\n"
+       "answers is looked for in the other protocol and at 1200..115200 baud; the report\n"
+       "says where it answers (\"отвечает на 19200, Modbus\"). The port is put back as it\n"
+       "was; nothing is written to any device. Verdicts: исправен, сбои связи, не отвечает,\n"
+       "другой протокол, другая скорость. Exit 0 when every device is исправен, else 1.\n"},
+      {"support-bundle",
+       "Usage: lim07ctl [--port P | --demo | --config F] [devices] support-bundle FILE\n"
+       "       [--cycles N] [--check [--exchanges N]]\n"
+       "Writes one tar.gz for the support: program version and build, OS and Qt versions,\n"
+       "the port settings and the serial ports present, the configuration, the frames and\n"
+       "per-device statistics of N polling cycles (default 3 when devices are named) and,\n"
+       "with --check, a line-check report. README.txt inside says what each file is.\n"
+       "Without a line only the versions, ports and settings go in. Exit 3 when the port\n"
+       "could not be opened (the bundle is written all the same and says why).\n"},
       {"config show",
        "Usage: lim07ctl config show FILE.l07 [--json]\n"
        "Prints the port settings and every device field of a configuration. Settings\n"

@@ -122,6 +122,7 @@ TSession::TSession(const TCliOptions& options, TConsole& console)
     : FOptions(options), FConsole(console), FHost(console) {}
 
 TSession::~TSession() {
+  if (FRecorder) FRecorder->Detach();
   try {
     if (Port().Connected()) Port().Close();
   } catch (...) {
@@ -187,16 +188,17 @@ void TSession::Prepare() {
                           : p == "mark" ? prMark
                                         : prSpace);
   }
+  FRecorder = std::make_unique<TTrafficRecorder>(&FFrames, &FStatistics);
   if (FOptions.Trace) {
-    port.SetWireLog([this](char direction, const std::uint8_t* bytes, int count) {
+    // The monitor's decoder: one line per frame, with parity, pause, meaning
+    // and the exchange's result.
+    FRecorder->SetSink([this](const TFrameRecord& frame) {
       std::lock_guard lock(FConsole.Mutex);
-      FConsole.Err << (direction == 'T' ? "-> " : "<- ");
-      static const char* hex = "0123456789ABCDEF";
-      for (int i = 0; i < count; ++i)
-        FConsole.Err << hex[bytes[i] >> 4] << hex[bytes[i] & 15] << (i + 1 < count ? " " : "");
-      FConsole.Err << '\n';
+      FConsole.EndProgress();
+      FConsole.Err << FrameLine(frame) << '\n';
     });
   }
+  FRecorder->Attach(port);
 }
 
 void TSession::SelectDevices() {

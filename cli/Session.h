@@ -10,6 +10,7 @@
 
 #include "CliArgs.h"
 #include "ConsoleHost.h"
+#include "TrafficRecorder.h"
 #include "VirtualLine.h"
 #include "WorkerThread.h"
 
@@ -46,6 +47,10 @@ class TSession {
   TDeviceProtocol Protocol() const { return FHost.CurrentProtocol(); }
   TConsole& Console() { return FConsole; }
   TVirtualLine* DemoLine() { return FDemoLine.get(); }
+  // Every frame of the run and the per-device statistics (the recorder is
+  // attached to the port from Prepare on; --trace prints its frames).
+  TFrameRing& Frames() { return FFrames; }
+  TLineStatistics& Statistics() { return FStatistics; }
 
   // Port settings: the window's defaults, then the configuration file's,
   // then the line options; the demo line when asked for. Loads the
@@ -103,6 +108,9 @@ class TSession {
   TConsole& FConsole;
   TConsoleHost FHost;
   std::unique_ptr<TVirtualLine> FDemoLine;
+  TFrameRing FFrames{10000};
+  TLineStatistics FStatistics;
+  std::unique_ptr<TTrafficRecorder> FRecorder;
   bool FConfigLoaded = false;
   TComPort FConfigPort;           // the configuration's port settings as loaded
   TDeviceList FConfigDevices;     // the configuration as loaded

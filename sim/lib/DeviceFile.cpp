@@ -413,6 +413,8 @@ TSimDevice ReadDevice(const TJson& v, const std::string& path) {
       ReadCalibration(value, p, d);
     } else if (key == "coefficient") {
       d.AveragingCoefficient = static_cast<std::uint8_t>(Integer(value, p, 1, 255));
+    } else if (key == "baud") {
+      d.Baud = static_cast<int>(Integer(value, p, 0, 4000000));
     } else if (key == "drift") {
       d.Drift = Boolean(value, p);
     } else if (key == "faults") {

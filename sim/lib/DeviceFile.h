@@ -22,6 +22,9 @@
 //         "calibration": {"c1": 4000, "nu": 5, "c2": 7000, "h2": 200},
 //         "coefficient": 4,             1..255
 //         "drift": true,                readings wander slowly
+//         "baud": 19200,                the device's line speed: it hears only
+//                                       frames sent at this rate (0, the
+//                                       default: any rate)
 //         "faults": {"silent": false, "badCrc": false, "errorCode": 31,
 //                    "deviceType": 5, "sensorCount": 8, "shortBy": 2,
 //                    "delayMs": 300, "garbage": "01 02 03", "remaining": 3}

@@ -261,14 +261,15 @@ bool ModbusFrameComplete(const std::uint8_t* f, std::size_t n) {
   }
 }
 
-bool HandleModbus(std::vector<TSimDevice>& devices, const TBytes& f, TSimOutcome& out) {
+bool HandleModbus(std::vector<TSimDevice>& devices, const TBytes& f, TSimOutcome& out,
+                  int lineBaud) {
   if (f.size() < 4 || !SimCrcOk(f.data(), f.size())) return false;
   const std::uint8_t address = f[0];
   const bool broadcast = address == 0;
   bool any = false;
   for (std::size_t i = 0; i < devices.size(); ++i) {
     TSimDevice& d = devices[i];
-    if (d.Protocol != dpModbus || d.Uploading) continue;
+    if (d.Protocol != dpModbus || d.Uploading || !HearsSpeed(d, lineBaud)) continue;
     if (!broadcast && d.Address != address) continue;
     if (d.Faults.Silent) {
       if (!broadcast) ConsumeFault(d);

@@ -250,14 +250,15 @@ bool ApplyAnswerFaults(TSimDevice& d, TBytes& answer, int& delayMs) {
   return true;
 }
 
-bool HandleNative(std::vector<TSimDevice>& devices, const TBytes& f, TSimOutcome& out) {
+bool HandleNative(std::vector<TSimDevice>& devices, const TBytes& f, TSimOutcome& out,
+                  int lineBaud) {
   if (!NativeFrameComplete(f.data(), f.size())) return false;
   const std::uint8_t address = f[0], cmd = f[1];
   const bool broadcast = address == kBroadcast;
   bool any = false;
   for (std::size_t i = 0; i < devices.size(); ++i) {
     TSimDevice& d = devices[i];
-    if (d.Protocol != dpLargis1 || d.Uploading) continue;
+    if (d.Protocol != dpLargis1 || d.Uploading || !HearsSpeed(d, lineBaud)) continue;
     if (!broadcast && d.Address != address) continue;
     if (cmd == 0x25) {  // address write: at 0xFF or the own address
       if (d.Faults.Silent) continue;

@@ -34,8 +34,16 @@ bool ModbusFrameComplete(const std::uint8_t* frame, std::size_t count);
 
 // Let the devices of each protocol act on a frame and answer it. False when
 // no device of that protocol took the frame as its own.
-bool HandleNative(std::vector<TSimDevice>& devices, const TBytes& frame, TSimOutcome& out);
-bool HandleModbus(std::vector<TSimDevice>& devices, const TBytes& frame, TSimOutcome& out);
+// `lineBaud` is the speed the frame came at (0: unknown); a device set to
+// another speed does not hear it.
+bool HandleNative(std::vector<TSimDevice>& devices, const TBytes& frame, TSimOutcome& out,
+                  int lineBaud = 0);
+bool HandleModbus(std::vector<TSimDevice>& devices, const TBytes& frame, TSimOutcome& out,
+                  int lineBaud = 0);
+// Whether a device hears a frame sent at lineBaud.
+inline bool HearsSpeed(const TSimDevice& d, int lineBaud) {
+  return d.Baud == 0 || d.Baud == lineBaud;
+}
 
 // Applies the device's answer faults (CRC, short, garbage, delay) and counts
 // down Remaining. Returns false when the device stays silent.

@@ -109,6 +109,7 @@ struct TVirtualLine::TPending {
     std::size_t Offset;
     TClock::time_point Time;
     TSimParity Parity;
+    int Baud;
   };
   TBytes Bytes;
   std::vector<TRead> Reads;
@@ -428,6 +429,21 @@ std::string TVirtualLine::Announce() {
 
 // ---- the device thread -----------------------------------------------------
 
+int TVirtualLine::SampleBaud() const {
+  termios t;
+  if (tcgetattr(FMaster, &t) != 0) return 0;
+  static const struct {
+    speed_t Code;
+    int Baud;
+  } kRates[] = {{B300, 300},     {B600, 600},     {B1200, 1200},   {B2400, 2400},
+                {B4800, 4800},   {B9600, 9600},   {B19200, 19200}, {B38400, 38400},
+                {B57600, 57600}, {B115200, 115200}, {B230400, 230400}};
+  const speed_t code = cfgetospeed(&t);
+  for (const auto& r : kRates)
+    if (r.Code == code) return r.Baud;
+  return 0;
+}
+
 TSimParity TVirtualLine::SampleParity() const {
   termios t;
   if (tcgetattr(FMaster, &t) != 0) return TSimParity::NoneOrEven;
@@ -474,6 +490,7 @@ void TVirtualLine::Run() {
     }
     if (ready > 0 && (fds[0].revents & POLLIN)) {
       const TSimParity parity = SampleParity();
+      const int baud = SampleBaud();
       const ssize_t n = read(FMaster, buffer, sizeof buffer);
       const auto at = TClock::now();
       if (n > 0) {
@@ -485,7 +502,7 @@ void TVirtualLine::Run() {
         if (upload) {
           OnUploadBytes(buffer, static_cast<std::size_t>(n), parity, at);
         } else {
-          OnBytes(buffer, static_cast<std::size_t>(n), parity, at);
+          OnBytes(buffer, static_cast<std::size_t>(n), parity, baud, at);
         }
       }
     } else if (ready > 0 && (fds[0].revents & (POLLHUP | POLLERR))) {
@@ -497,12 +514,12 @@ void TVirtualLine::Run() {
 }
 
 void TVirtualLine::OnBytes(const std::uint8_t* data, std::size_t count, TSimParity parity,
-                           TClock::time_point now) {
+                           int baud, TClock::time_point now) {
   TPending& p = *FPending;
   p.Last = now;
   const std::size_t room = kMaxFrame - std::min(kMaxFrame, p.Bytes.size());
   const std::size_t take = p.Dropped ? 0 : std::min(room, count);
-  if (take > 0) p.Reads.push_back({p.Bytes.size(), now, parity});
+  if (take > 0) p.Reads.push_back({p.Bytes.size(), now, parity, baud});
   p.Bytes.insert(p.Bytes.end(), data, data + take);
   p.Dropped += count - take;
   if (!p.Dropped && CompleteFrom() >= 0) FinishFrame(now);
@@ -556,6 +573,7 @@ void TVirtualLine::FinishFrame(TClock::time_point now) {
   frame.Bytes.assign(p.Bytes.begin() + static_cast<long>(stray), p.Bytes.end());
   frame.FirstParity = p.Reads[k].Parity;
   frame.RestParity = p.Reads.back().Parity;
+  frame.Baud = p.Reads.back().Baud;
   if (k + 1 < p.Reads.size() && p.Reads[k + 1].Offset == stray + 1) {
     frame.GapAfterFirstMs =
         std::chrono::duration<double, std::milli>(p.Reads[k + 1].Time - p.Reads[k].Time).count();
@@ -576,16 +594,16 @@ void TVirtualLine::ProcessFrame(TSimFrame frame, std::size_t strayBytes) {
     if (native && (!FStrictParity || disciplined)) {
       // A Modbus request can look like a native frame by chance; when no
       // native device takes it and the parity allows, Modbus devices may.
-      if (!HandleNative(FDevices, f, out) && !nineBit) {
+      if (!HandleNative(FDevices, f, out, frame.Baud) && !nineBit) {
         TSimOutcome modbus;
-        if (HandleModbus(FDevices, f, modbus)) out = std::move(modbus);
+        if (HandleModbus(FDevices, f, modbus, frame.Baud)) out = std::move(modbus);
       }
     } else if (native) {
       out.Note = "native frame without the mark/space discipline, ignored";
     } else if (nineBit && SimCrcOk(f.data(), f.size())) {
       out.Note = "frame with mark/space parity that is no native frame, ignored";
     } else {
-      HandleModbus(FDevices, f, out);
+      HandleModbus(FDevices, f, out, frame.Baud);
     }
     if (out.Note.empty()) {
       out.Note = f.size() < 4                   ? "ignored: too short"

@@ -135,6 +135,9 @@ struct TSimDevice {
   std::uint8_t HardwareVersion = 1;
   std::uint8_t SoftwareVersion = 1;
   TDeviceProtocol Protocol = dpLargis1;
+  // The line speed the device runs at: it hears only frames sent at this rate
+  // (bits per second); 0 hears every rate.
+  int Baud = 0;
   std::vector<std::uint16_t> Temperatures;  // one raw word per sensor (0..32)
   std::uint16_t LevelCode = 0;
   double LevelMetres = 0;         // native answers carry it in dm, Modbus as a float
@@ -169,6 +172,8 @@ struct TSimFrame {
   std::vector<std::uint8_t> Bytes;                  // the request (empty: none)
   TSimParity FirstParity = TSimParity::NoneOrEven;  // when the first byte came
   TSimParity RestParity = TSimParity::NoneOrEven;   // when the last bytes came
+  int Baud = 0;                                     // line speed when the last bytes came
+                                                    // (0: not a standard rate)
   double GapAfterFirstMs = 0;                       // pause between the first byte and the next
                                                     // (0 when they came in one read)
   int DeviceIndex = -1;                             // the device that answered (-1: none)
@@ -278,7 +283,7 @@ class TVirtualLine {
   void StopThread();
   void WriteNoiseIfDue(std::chrono::steady_clock::time_point now, bool requestCame);
   void Run();
-  void OnBytes(const std::uint8_t* data, std::size_t count, TSimParity parity,
+  void OnBytes(const std::uint8_t* data, std::size_t count, TSimParity parity, int baud,
                std::chrono::steady_clock::time_point now);
   void FinishFrame(std::chrono::steady_clock::time_point now);
   int CompleteFrom() const;
@@ -293,6 +298,7 @@ class TVirtualLine {
   bool SleepUntil(std::chrono::steady_clock::time_point when);  // false: stopping
   void Log(TSimFrame frame);
   TSimParity SampleParity() const;
+  int SampleBaud() const;
   void Wake();
 
   int FMaster = -1;

@@ -19,10 +19,16 @@
 #include "ComSetup.h"
 #include "Dialogs.h"
 #include "DoubleProgressForm.h"
+#include "LineCheck.h"
+#include "LineCheckForm.h"
 #include "MainForm.h"
+#include "NativeRequests.h"
+#include "StatisticsDock.h"
+#include "TrafficDock.h"
 #include "Translations.h"
 #include "UiHooks.h"
 #include "UploadSummaryForm.h"
+#include "VirtualLine.h"
 
 namespace {
 
@@ -72,6 +78,69 @@ TDevice* DemoDevice(const char* name, int plant, int address, std::vector<std::u
   return d;
 }
 
+// The diagnostics on a small virtual line: a sound device, one with a few
+// bad answers, one that does not answer, one moved to 19200 baud. A few polls
+// on the window's own port fill the traffic monitor and the statistics; the
+// line check's verdicts follow.
+void ShootDiagnostics() {
+  TVirtualLine line;
+  auto sim = [](std::uint8_t address, std::uint16_t plant) {
+    TSimDevice d;
+    d.Address = address;
+    d.PlantNumber = plant;
+    d.Temperatures = {0x0191, 0x0188, 0x0180, 0xAAAA};
+    d.LevelMetres = 8.7;
+    return d;
+  };
+  TSimDevice noisy = sim(2, 1202), moved = sim(4, 1204), silent = sim(3, 1203);
+  noisy.Faults.BadCrc = true;
+  noisy.Faults.Remaining = 2;
+  silent.Faults.Silent = true;
+  moved.Baud = 19200;
+  for (const TSimDevice& d : {sim(1, 1201), noisy, silent, moved}) line.AddDevice(d);
+  TMainForm form;
+  const char* names[] = {"Силос 1", "Силос 2", "Бункер 3", "Бункер 4"};
+  for (int i = 0; i < 4; ++i) {
+    auto* d = DemoDevice(names[i], 1201 + i, i + 1, {0, 0, 0, 0});
+    form.AddDevice(d);
+  }
+  form.ComPort().SetPort(line.SlavePath());
+  form.OpenPortActionExecute();
+  TLevelTransaction level(&form.ComPort());
+  TTemperatureTransaction temperatures(&form.ComPort());
+  for (int cycle = 0; cycle < 3; ++cycle)
+    for (int i = 0; i < form.DeviceCount(); ++i) {
+      level.Execute(form.FDevices[i]);
+      temperatures.Execute(form.FDevices[i]);
+    }
+  for (const char* name : {"TrafficDock", "StatisticsDock"}) {
+    auto* dock = form.findChild<TViewDock*>(QString::fromLatin1(name));
+    if (!dock) continue;
+    dock->setFloating(true);
+    dock->resize(1180, 330);
+    dock->show();
+    dock->FlushRefresh();
+    Save(*dock, dock->objectName());
+    dock->hide();
+  }
+  TLineCheckOptions options;
+  options.Exchanges = 10;
+  options.BaudRates = {9600, 19200};
+  options.ProbeAttempts = 1;
+  std::vector<TCheckedDevice> devices;
+  for (int i = 0; i < form.DeviceCount(); ++i)
+    devices.push_back(
+        {names[i], static_cast<std::uint8_t>(i + 1), static_cast<std::uint16_t>(1201 + i)});
+  line.Modify(1, [](TSimDevice& d) {
+    d.Faults.BadCrc = true;
+    d.Faults.Remaining = 3;
+  });
+  const auto checks = RunLineCheck(form.ComPort(), dpLargis1, devices, options, {}, {});
+  TLineCheckForm report(checks, QString::fromUtf8("Скорость 9600, протокол Ларгис-1"));
+  Save(report, report.objectName());
+  form.FModified = false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -113,7 +182,7 @@ int main(int argc, char** argv) {
     form.PopupMenuPopup();
     Save(*form.PopupMenu, QStringLiteral("PopupMenu"));
     form.PopupMenu->hide();
-    for (QMenu* m : {form.mFile, form.mRun, form.mSettings}) {
+    for (QMenu* m : {form.mFile, form.mRun, form.mSettings, form.mHelp}) {
       m->adjustSize();
       Save(*m, m->objectName());
       m->hide();
@@ -226,5 +295,6 @@ int main(int argc, char** argv) {
     TComSetupFrm f(port);
     Save(f, QStringLiteral("TComSetupFrm"));
   }
+  ShootDiagnostics();
   return gFailures == 0 ? 0 : 1;
 }

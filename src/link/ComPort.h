@@ -191,6 +191,21 @@ struct TWriteTraceEntry {
   std::vector<std::uint8_t> Bytes;
 };
 
+// One transfer as the port saw it, for the traffic monitor: a write handed
+// to the driver, or a completed read. The bytes are valid during the call only.
+struct TWireChunk {
+  using TimePoint = std::chrono::steady_clock::time_point;
+  char Direction = 'T';  // 'T' written, 'R' read
+  TimePoint Start;       // the call began
+  TimePoint End;         // write: the bytes have left the queue; read: the call returned
+  TimePoint FirstByte;   // read: the first byte arrived (End when none did)
+  TimePoint LastByte;    // read: the last byte arrived (End when none did)
+  TParityBits Parity = prNone;  // the parity the driver held
+  int BaudRate = 0;             // bits per second in effect
+  const std::uint8_t* Bytes = nullptr;
+  int Count = 0;
+};
+
 class TCustomComPort {
  public:
   TCustomComPort();
@@ -270,6 +285,19 @@ class TCustomComPort {
   using TWireLog = std::function<void(char direction, const std::uint8_t* bytes, int count)>;
   void SetWireLog(TWireLog log) { FWireLog = std::move(log); }
 
+  // Wire monitor: like the wire log, with the timing and parity of every
+  // transfer. Called on the thread that uses the port. Set it while nobody
+  // transfers (at start-up); off (empty) by default.
+  using TWireMonitor = std::function<void(const TWireChunk&)>;
+  void SetWireMonitor(TWireMonitor monitor) { FWireMonitor = std::move(monitor); }
+  // Timing of the latest write and read (epoch when none yet): a response
+  // time is LastReadLastByte() - LastWriteEnd() when the read brought bytes.
+  std::chrono::steady_clock::time_point LastWriteEnd() const { return FLastWriteEnd; }
+  std::chrono::steady_clock::time_point LastReadLastByte() const { return FLastReadLastByte; }
+  int LastReadCount() const { return FLastReadCount; }
+  // Bits per second of the current setting (the custom rate for brCustom).
+  int BaudRateBits() const;
+
   // Called by the settings objects after a change.
   void SettingChanged(bool lineSettings, bool timeouts, bool buffers);
 
@@ -283,7 +311,7 @@ class TCustomComPort {
   void ApplyModemLines();
   int ReadAvailable(std::uint8_t* buffer, int count, bool& lineLost);
   int FilterReceived(std::uint8_t* bytes, int count);
-  void RecordWrite(const std::uint8_t* bytes, int count);
+  void RecordWrite(const std::uint8_t* bytes, int count, std::chrono::steady_clock::time_point start);
 
   std::string FPort = "COM1";
   TBaudRate FBaudRate = br9600;
@@ -317,6 +345,9 @@ class TCustomComPort {
   bool FTraceEnabled = false;
   std::vector<TWriteTraceEntry> FTrace;
   TWireLog FWireLog;
+  TWireMonitor FWireMonitor;
+  std::chrono::steady_clock::time_point FLastWriteEnd, FLastReadLastByte;
+  int FLastReadCount = 0;
 };
 
 // The instantiated class; it publishes the settings (see the configuration

@@ -103,11 +103,27 @@ int TCustomComPort::SendBytes(const void* buffer, int count) {
     // The UART's own FIFO: bounded by the driver to a few character times.
     tcdrain(FHandle);
   }
-  RecordWrite(bytes, written);
+  RecordWrite(bytes, written, start);
   return written;
 }
 
-void TCustomComPort::RecordWrite(const std::uint8_t* bytes, int count) {
+int TCustomComPort::BaudRateBits() const {
+  return FBaudRate == brCustom ? FCustomBaudRate : BaudRateValue(FBaudRate);
+}
+
+void TCustomComPort::RecordWrite(const std::uint8_t* bytes, int count, Clock::time_point start) {
+  FLastWriteEnd = Clock::now();
+  if (FWireMonitor) {
+    TWireChunk chunk;
+    chunk.Direction = 'T';
+    chunk.Start = start;
+    chunk.End = chunk.FirstByte = chunk.LastByte = FLastWriteEnd;
+    chunk.Parity = FAppliedParity;
+    chunk.BaudRate = BaudRateBits();
+    chunk.Bytes = bytes;
+    chunk.Count = count;
+    FWireMonitor(chunk);
+  }
   {
     std::lock_guard<std::mutex> lock(FTraceMutex);
     if (FTraceEnabled)
@@ -173,7 +189,7 @@ int TCustomComPort::ReceiveBytes(void* buffer, int count) {
   // A negative interval with no total limit: only what has already arrived.
   const bool immediate = interval < 0 && !totalLimited;
   int got = 0;
-  Clock::time_point lastByte;
+  Clock::time_point firstByte, lastByte;
   bool hangUp = false;
   for (;;) {
     bool lineLost = false;
@@ -181,6 +197,7 @@ int TCustomComPort::ReceiveBytes(void* buffer, int count) {
     // A hang-up that reads as "nothing yet" would otherwise be polled forever.
     if (hangUp && n == 0) lineLost = true;
     if (n > 0) {
+      if (got == 0) firstByte = Clock::now();
       got += n;
       lastByte = Clock::now();
     }
@@ -202,6 +219,22 @@ int TCustomComPort::ReceiveBytes(void* buffer, int count) {
     if (revents & POLLNVAL) throw EComPort(3, EBADF);
     // POLLHUP/POLLERR: the next read returns what is left, then 0 or EIO.
     hangUp = (revents & (POLLHUP | POLLERR)) != 0;
+  }
+  const auto end = Clock::now();
+  FLastReadCount = got;
+  if (got > 0) FLastReadLastByte = lastByte;
+  if (FWireMonitor) {
+    TWireChunk chunk;
+    chunk.Direction = 'R';
+    chunk.Start = start;
+    chunk.End = end;
+    chunk.FirstByte = got > 0 ? firstByte : end;
+    chunk.LastByte = got > 0 ? lastByte : end;
+    chunk.Parity = FAppliedParity;
+    chunk.BaudRate = BaudRateBits();
+    chunk.Bytes = bytes;
+    chunk.Count = got;
+    FWireMonitor(chunk);
   }
   if (FWireLog) FWireLog('R', bytes, got);
   return got;

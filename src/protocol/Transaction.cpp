@@ -5,6 +5,7 @@
 #include <cstring>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 const char* const kResultTexts[7] = {
     "Операция завершена успешно",
@@ -31,7 +32,30 @@ namespace {
 std::mutex gHookMutex;
 std::function<void()> gProcessMessagesHook;
 
+std::mutex gObserverMutex;
+std::vector<std::pair<const TCustomComPort*, TExchangeObserver>> gObservers;
+
+TExchangeObserver ObserverOf(const TCustomComPort* port) {
+  std::lock_guard lock(gObserverMutex);
+  for (const auto& [p, o] : gObservers)
+    if (p == port) return o;
+  return {};
+}
+
 }  // namespace
+
+void SetExchangeObserver(const TCustomComPort* port, TExchangeObserver observer) {
+  std::lock_guard lock(gObserverMutex);
+  for (auto it = gObservers.begin(); it != gObservers.end(); ++it) {
+    if (it->first != port) continue;
+    if (observer)
+      it->second = std::move(observer);
+    else
+      gObservers.erase(it);
+    return;
+  }
+  if (observer) gObservers.emplace_back(port, std::move(observer));
+}
 
 void SetProcessMessagesHook(std::function<void()> hook) {
   std::lock_guard lock(gHookMutex);
@@ -66,7 +90,24 @@ bool TTransaction::Execute(TDevice* device) {
     ~TResetDevice() { t->Device = nullptr; }
   } reset{this};
   if (Device == nullptr && NeedsDevice()) return false;
-  return Exchange();
+  const TExchangeObserver observer = ObserverOf(Port);
+  if (!observer) return Exchange();
+  TExchangeEvent event;
+  event.Device = Device;
+  event.Protocol = FProtocol;
+  observer(event);
+  event.Begin = false;
+  bool ok = false;
+  try {
+    ok = Exchange();
+  } catch (...) {
+    event.Thrown = true;
+    observer(event);
+    throw;
+  }
+  event.Ok = ok;
+  observer(event);
+  return ok;
 }
 
 bool TTransaction::DecodeAnswer(TDevice* device, const std::uint8_t* answer, int length) {

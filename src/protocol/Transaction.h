@@ -62,6 +62,20 @@ constexpr int kNativeAddressPauseUs = 2000;
 void SetProcessMessagesHook(std::function<void()> hook);
 void ProcessMessagesOnce();
 
+// What Execute reports to an observer of the port's exchanges (the traffic
+// monitor): once before the request goes out and once after its outcome is in
+// the device record. Called on the thread that runs the exchange.
+struct TExchangeEvent {
+  bool Begin = true;
+  TDevice* Device = nullptr;  // none: a broadcast
+  TDeviceProtocol Protocol = dpLargis1;
+  bool Ok = false;      // end: the request's result
+  bool Thrown = false;  // end: the exchange ended by a port error
+};
+using TExchangeObserver = std::function<void(const TExchangeEvent&)>;
+// One observer per port; an empty one removes it. Thread-safe.
+void SetExchangeObserver(const TCustomComPort* port, TExchangeObserver observer);
+
 class TTransaction {
  public:
   // Create(Port): the port is not owned; Protocol is dpLargis1.

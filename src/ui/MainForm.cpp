@@ -27,6 +27,7 @@
 #include "Animate.h"
 #include "ComSetup.h"
 #include "Dialogs.h"
+#include "LineDiagnostics.h"
 #include "Icons.h"
 #include "Transaction.h"
 #include "UiHooks.h"
@@ -320,6 +321,9 @@ TMainForm::~TMainForm() {
   if (auto* dispatcher = QAbstractEventDispatcher::instance(thread()))
     disconnect(dispatcher, nullptr, this, nullptr);
   StopWorkers();
+  // The recorder lets go of the port before the port itself goes.
+  delete FDiagnostics;
+  FDiagnostics = nullptr;
   SetProcessMessagesHook(nullptr);
   delete FMark;
   FMark = nullptr;

@@ -54,6 +54,7 @@ class TAnimate;
 class TSoftwareUploadThread;
 class TViewHub;
 class TViewManager;
+class TLineDiagnostics;
 
 // The mark put into a device-table cell whose value the device has not
 // confirmed. Color is light red: the toolkit's 0x9090FF (BGR), #FF9090.
@@ -211,6 +212,18 @@ class TMainForm : public QMainWindow, public IOperationHost {
   void UpdateViewedDevice();
   // Completed cycles of the current polling run.
   std::uint64_t FPollCycles = 0;
+
+  // ---- diagnostics (MainFormDiagnostics.cpp)
+  // The frames and statistics of the session, recorded from the port.
+  TLineDiagnostics* FDiagnostics = nullptr;
+  QAction* LineCheckAction = nullptr;      // "Пуск" → "Проверка линии"
+  QAction* SupportBundleAction = nullptr;  // "Справка" → "Сохранить отчёт для поддержки…"
+  // The recorder, the docks "Обмен" and "Статистика" and the two actions.
+  void CreateDiagnostics();
+  void LineCheckActionExecute();
+  void SupportBundleActionExecute();
+  // Writes the support bundle; false with the reason when it cannot.
+  bool SaveSupportBundle(const QString& fileName, QString& error);
 
   // ---- port, protocol, actions
   QString PortDescription() const;

@@ -422,6 +422,7 @@ void TMainForm::UpdateActions() {
   ReadUnmeasurableLevelAction->setEnabled(selected && open && idle);
   WriteUnmeasurableLevelAction->setVisible(CurrentProtocol() == dpModbus);
   WriteUnmeasurableLevelAction->setEnabled(open && idle && selected);
+  if (LineCheckAction) LineCheckAction->setEnabled(open && idle && DeviceCount() > 0);
   WorkerGuardUpdate();
 }
 

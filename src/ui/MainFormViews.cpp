@@ -35,6 +35,7 @@ void TMainForm::CreateViews() {
 
   // Docks are added here, each at its default place:
   //   FViewManager->AddDock(new TSomeDock(FViewHub, this), Qt::RightDockWidgetArea);
+  CreateDiagnostics();
 
   FViewManager->RestoreLayout();
 }
