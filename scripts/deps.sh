@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(
   g++ cmake ninja-build ccache pkg-config
-  qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl1-mesa-dev fonts-dejavu-core
+  qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl1-mesa-dev fonts-dejavu-core qt6-translations-l10n
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   socat lrzsz mbpoll libmodbus-dev
   libarchive-dev

@@ -1,7 +1,7 @@
 // lim07: the service utility's window.
 //   lim07                 starts as the system does: port COM1, closed
 //   lim07 --demo          starts a virtual line of demo devices in this
-//                         process and sets the port to it
+//                         process, lists them and opens the port on it
 //   lim07 --port PATH     starts with the port set to PATH
 #include <QApplication>
 #include <QLocale>
@@ -10,15 +10,16 @@
 #include <memory>
 #include <string>
 
+#include "DemoStart.h"
 #include "MainForm.h"
+#include "Translations.h"
 #include "UiHooks.h"
-
 #include "VirtualLine.h"
 
 namespace {
 
 int Usage() {
-  std::fprintf(stderr, "usage: lim07 [--demo] [--port PATH]\n");
+  std::fprintf(stderr, "usage: lim07 [--demo | --port PATH]\n");
   return 2;
 }
 
@@ -40,18 +41,21 @@ int main(int argc, char** argv) {
     }
   }
 
+  if (demo && !port.empty()) {
+    std::fprintf(stderr, "lim07: --demo brings its own line; leave out --port\n");
+    return Usage();
+  }
+
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("lim07"));
+  InstallToolkitTranslations(app);
 
   // The demo line lives as long as the window: declared first, freed last.
   std::unique_ptr<TVirtualLine> line;
-  if (demo) {
-    line = MakeDemoLine();
-    if (port.empty()) port = line->SlavePath();
-  }
-
   TMainForm form;
-  if (!port.empty()) {
+  if (demo) {
+    line = StartDemo(form);
+  } else if (!port.empty()) {
     form.ComPort().SetPort(port);
     form.RefreshPortDescription();
   }

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QButtonGroup>
 #include <QDir>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -14,15 +15,19 @@
 #include <QTimer>
 #include <cstdio>
 
+#include "AppSettings.h"
 #include "ComSetup.h"
 #include "Dialogs.h"
+#include "DoubleProgressForm.h"
 #include "LineCheck.h"
 #include "LineCheckForm.h"
 #include "MainForm.h"
 #include "NativeRequests.h"
 #include "StatisticsDock.h"
 #include "TrafficDock.h"
+#include "Translations.h"
 #include "UiHooks.h"
+#include "UploadSummaryForm.h"
 #include "VirtualLine.h"
 
 namespace {
@@ -124,7 +129,8 @@ void ShootDiagnostics() {
   options.ProbeAttempts = 1;
   std::vector<TCheckedDevice> devices;
   for (int i = 0; i < form.DeviceCount(); ++i)
-    devices.push_back({names[i], static_cast<std::uint8_t>(i + 1), static_cast<std::uint16_t>(1201 + i)});
+    devices.push_back(
+        {names[i], static_cast<std::uint8_t>(i + 1), static_cast<std::uint16_t>(1201 + i)});
   line.Modify(1, [](TSimDevice& d) {
     d.Faults.BadCrc = true;
     d.Faults.Remaining = 3;
@@ -139,7 +145,10 @@ void ShootDiagnostics() {
 
 int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", "offscreen");
+  // The service mode is switched on below: never in the user's own settings.
+  qputenv("LIM07_SETTINGS", ":temporary:");
   QApplication app(argc, argv);
+  InstallToolkitTranslations(app);
   gFolder = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("screenshots");
   QDir().mkpath(gFolder);
 
@@ -178,6 +187,41 @@ int main(int argc, char** argv) {
       Save(*m, m->objectName());
       m->hide();
     }
+
+    // Polling: the data table with a device whose last read failed.
+    form.FDevices[0]->PollOutcomes = {
+        {"Чтение уровня", "Операция завершена успешно", true},
+        {"Чтение температурных значений", "Операция завершена успешно", true}};
+    form.FDevices[1]->PollOutcomes = {
+        {"Чтение уровня", "Нет связи с прибором", false},
+        {"Чтение температурных значений", "Нет связи с прибором", false}};
+    form.FDevices[1]->LevelState = kStateFailed;
+    form.FDevices[1]->TemperatureState = kStateFailed;
+    form.FDevices[1]->ClearTemperatures();
+    form.ApplyProtocol(dpLargis1);
+    form.BuildDataGrid();
+    form.UpdateDataGrid();
+    form.gbDevices->hide();
+    form.gbState->hide();
+    form.gbData->show();
+    Save(form, QStringLiteral("TMainForm_polling_failed_row"));
+    form.gbData->hide();
+    form.gbDevices->show();
+    form.gbState->show();
+
+    // The service mode: the hidden commands in their menus and places.
+    form.ServiceModeAction->setChecked(true);
+    form.UpdateActions();
+    Save(form, QStringLiteral("TMainForm_service"));
+    form.PopupMenuPopup();
+    Save(*form.PopupMenu, QStringLiteral("PopupMenu_service"));
+    form.PopupMenu->hide();
+    for (QMenu* m : {form.mRun, form.mSettings}) {
+      m->adjustSize();
+      Save(*m, m->objectName() + QStringLiteral("_service"));
+      m->hide();
+    }
+    form.ServiceModeAction->setChecked(false);
     form.FModified = false;
   }
 
@@ -216,6 +260,26 @@ int main(int argc, char** argv) {
     f.SetNumber(1234);
     f.SetAddress(7);
     Save(f, QStringLiteral("TProgressXForm"));
+  }
+  {
+    TDoubleProgressForm f;
+    f.setWindowTitle(QString::fromUtf8("Загрузка ПО"));
+    f.SetDevice(QString::fromUtf8("Силос 2"), 2, 3);
+    f.SetOverall(33);
+    f.SetCurrent(58);
+    Save(f, QStringLiteral("TDoubleProgressForm"));
+  }
+  {
+    const QString failure = QString::fromUtf8(
+        "Ошибка последовательного порта /dev/ttyUSB0: ReadFile function failed (win error "
+        "code: 5)");
+    TUploadSummaryForm f({{QString::fromUtf8("Силос 1"), 1201, 1,
+                           UploadOutcomeText(TUploadOutcome::Uploaded, failure), true},
+                          {QString::fromUtf8("Силос 2"), 1202, 2,
+                           UploadOutcomeText(TUploadOutcome::NoAnswer, failure), false},
+                          {QString::fromUtf8("Бункер 3"), 1205, 3,
+                           UploadOutcomeText(TUploadOutcome::NotReached, failure), false}});
+    Save(f, QStringLiteral("TUploadSummaryForm"));
   }
   {
     TStartModeForm f;

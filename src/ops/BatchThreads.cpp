@@ -1,5 +1,6 @@
 #include "BatchThreads.h"
 
+#include <algorithm>
 #include <memory>
 
 #include "ModbusRequests.h"
@@ -12,18 +13,35 @@ constexpr int kBatchPauseMs = 10;
 // Pause after each device of the batch write, ms.
 constexpr int kWritePauseMs = 350;
 
-// A device record with the same persistent settings, to run exchanges on.
-std::unique_ptr<TDevice> WorkingCopy(const TDevice& listed) {
+// Copies everything an exchange may write into a device record: the
+// persistent block (address, sensor count, calibration, coefficient…), the
+// readings with their state words, the temperature block and the texts of
+// the last exchange. A copy taken before the exchanges and copied back after
+// them leaves the listed device as the exchanges would have left it
+// themselves: a silent device's temperatures cleared, an answering address
+// taken, every value read kept.
+void CopyDevice(const TDevice& from, TDevice& to) {
   std::uint8_t record[kDeviceRecordSize];
-  listed.WriteRecord(record);
-  auto copy = std::make_unique<TDevice>();
-  copy->ReadRecord(record);
-  return copy;
+  from.WriteRecord(record);
+  to.ReadRecord(record);  // sizes the temperature block from the sensor count
+  const std::vector<std::uint16_t> words = from.TemperaturesSnapshot();
+  std::uint16_t* block = to.LockTemperatures();  // null with no sensors
+  if (block)
+    std::copy_n(words.begin(), std::min<std::size_t>(words.size(), to.SensorCount()), block);
+  to.UnlockTemperatures();
+  to.LevelCode = from.LevelCode;
+  to.Level = from.Level;
+  to.TemperatureState = from.TemperatureState;
+  to.LevelState = from.LevelState;
+  to.LastOperation = from.LastOperation;
+  to.LastResult = from.LastResult;
 }
 
-void StoreLastExchange(TDevice& listed, const TDevice& work) {
-  listed.LastOperation = work.LastOperation;
-  listed.LastResult = work.LastResult;
+// A device record to run exchanges on, equal to the listed one.
+std::unique_ptr<TDevice> WorkingCopy(const TDevice& listed) {
+  auto copy = std::make_unique<TDevice>();
+  CopyDevice(listed, *copy);
+  return copy;
 }
 
 // The device answers at its address with the record's plant number.
@@ -64,9 +82,7 @@ void TConfigRefreshThread::Execute() {
         FLevelRead = RunWithRetry(&unmeasurableLevel, work.get(), 2);
       }
       FForm->Synchronize([&] {
-        StoreLastExchange(*listed, *work);
-        if (FSensorCountRead) listed->SetSensorCount(work->SensorCount());
-        if (FLevelRead) listed->UnmeasurableLevel = work->UnmeasurableLevel;
+        CopyDevice(*work, *listed);
         // The unmeasurable level confirms all four calibration columns; the
         // coefficient is not read, so its column stays marked.
         if (confirmed) FForm->ClearWrittenMarks(FRow, true, FSensorCountRead, FLevelRead, false);
@@ -74,7 +90,8 @@ void TConfigRefreshThread::Execute() {
       if (Terminated() || !Pause(kBatchPauseMs)) break;
     }
   } catch (...) {
-    // A port error ends the run quietly; the final report still closes the window.
+    // A port error ends the run; the final report still closes the window,
+    // and the host tells the failure (Error, PortError).
     NoteError(std::current_exception());
   }
   FForm->ProgressDevice(0, 0);
@@ -110,10 +127,8 @@ void TDeviceRefreshThread::Execute() {
         FCoefficientWritten = RunWithRetry(&coefficient, work.get(), 2);
       }
       FForm->Synchronize([&] {
-        StoreLastExchange(*listed, *work);
         // The coefficient write sends 1 for a coefficient of 0 and keeps it.
-        if (work->AveragingCoefficient() != listed->AveragingCoefficient())
-          listed->SetAveragingCoefficient(work->AveragingCoefficient());
+        CopyDevice(*work, *listed);
         if (confirmed)
           FForm->ClearWrittenMarks(FRow, true, false, FCalibrationWritten, FCoefficientWritten);
       });
@@ -154,7 +169,7 @@ void TAllAddressUpdateThread::Execute() {
       else if (protocol == dpModbus)
         written = WriteAddressModbus(port, work.get(), 2);
       FForm->Synchronize([&] {
-        StoreLastExchange(*listed, *work);
+        CopyDevice(*work, *listed);
         if (written) {
           FRow = i + 1;
           FForm->ClearWrittenMarks(FRow, true, false, false, false);

@@ -8,10 +8,14 @@
 // clears the marks of each confirmed device through the synchronised
 // ClearWrittenMarks (row = list index + 1).
 //
-// The exchanges run on a working copy of each listed device; what they read
-// and the device's last operation and result are stored into the listed
-// device inside a synchronised call (IOperationHost::Synchronize), so the
-// threads never change the list while the window may be drawing it.
+// The exchanges run on a working copy of each listed device; everything they
+// wrote into it (values read, an answering address, temperatures cleared by a
+// silent device, the last operation and result) is copied back into the
+// listed device inside a synchronised call (IOperationHost::Synchronize), so
+// the threads never change the list while the window may be drawing it.
+//
+// A port failure ends a run: the final progress report is still sent, and
+// PortError() tells the failure.
 #pragma once
 
 #include "WorkerThread.h"

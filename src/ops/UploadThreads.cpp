@@ -22,7 +22,12 @@ std::string ReadReply(TComPort& port) {
 TSoftwareUploadThread::TSoftwareUploadThread(const std::string& fileName, IOperationHost* form)
     : TWorkerThread(form), FXModem(std::make_unique<TXModemCRC>(fileName)) {}
 
-TSoftwareUploadThread::~TSoftwareUploadThread() = default;
+TSoftwareUploadThread::~TSoftwareUploadThread() {
+  // The thread may still be on its way out (its end notifications read the
+  // outcomes): the members go only once it has ended.
+  Terminate();
+  wait();
+}
 
 std::string TSoftwareUploadThread::Handshake(int reads) {
   TComPort& port = FForm->ComPort();
@@ -31,8 +36,53 @@ std::string TSoftwareUploadThread::Handshake(int reads) {
   return reply;
 }
 
+std::vector<TUploadOutcome> TSoftwareUploadThread::Outcomes() const {
+  std::lock_guard lock(FOutcomeMutex);
+  return FOutcomes;
+}
+
+void TSoftwareUploadThread::SetOutcomeCount(int count) {
+  std::lock_guard lock(FOutcomeMutex);
+  FOutcomes.assign(static_cast<std::size_t>(count > 0 ? count : 0), TUploadOutcome::NotReached);
+}
+
+void TSoftwareUploadThread::SetOutcome(int index, TUploadOutcome outcome) {
+  std::lock_guard lock(FOutcomeMutex);
+  if (index >= 0 && index < static_cast<int>(FOutcomes.size()))
+    FOutcomes[static_cast<std::size_t>(index)] = outcome;
+}
+
+bool TSoftwareUploadThread::Transfer(std::string reply, bool assumeEotAck,
+                                     const std::function<void()>& report) {
+  TComPort& port = FForm->ComPort();
+  std::uint8_t buffer[kPacketBufferSize];
+  std::uint16_t length = kPacketBufferSize;
+  bool eotSent = false;
+  while (!Terminated() && FXModem->NextPacket(reply, buffer, length)) {
+    port.PurgeBuffers(true, true);
+    port.SendBytes(buffer, length);
+    QThread::yieldCurrentThread();
+    const bool eot = length > 0 && buffer[0] == kXModemEOT;
+    eotSent = eotSent || eot;
+    if (eot && assumeEotAck)
+      reply.assign(1, static_cast<char>(kXModemACK));
+    else
+      reply = ReadReply(port);
+    // Reported before the reply is digested: after block k of n this shows
+    // k * 100 / (n + 1), and 100 once the EOT has been sent.
+    report();
+    QThread::yieldCurrentThread();
+    length = kPacketBufferSize;
+  }
+  // The window closes at 100 % and stops the thread before the EOT's reply is
+  // digested; every block acknowledged and the EOT sent is a delivery (a
+  // device may leave its loader at the EOT without answering it).
+  return FXModem->TransferDone() || (eotSent && FXModem->AllBlocksSent());
+}
+
 void TSoftwareUploadThread::Execute() {
   SetFreeOnTerminate(true);
+  SetOutcomeCount(1);
   TComPort& port = FForm->ComPort();
   port.HoldSetup();
   port.Parity().SetBits(prNone);
@@ -45,24 +95,14 @@ void TSoftwareUploadThread::Execute() {
 
   std::string reply = Handshake(kHandshakeReads);
   if (!IsStartRequest(reply)) {
+    SetOutcome(0, Terminated() ? TUploadOutcome::Stopped : TUploadOutcome::NoAnswer);
     // No "C": the receiver is not there or not ready; close the progress window.
     FForm->ProgressPercent(100);
     return;
   }
-
-  std::uint8_t buffer[kPacketBufferSize];
-  std::uint16_t length = kPacketBufferSize;
-  while (!Terminated() && FXModem->NextPacket(reply, buffer, length)) {
-    port.PurgeBuffers(true, true);
-    port.SendBytes(buffer, length);
-    QThread::yieldCurrentThread();
-    reply = ReadReply(port);
-    // Reported before the reply is digested: after block k of n this shows
-    // k * 100 / (n + 1), and 100 once the EOT has been sent.
-    FForm->ProgressPercent(FXModem->ProgressPercent());
-    QThread::yieldCurrentThread();
-    length = kPacketBufferSize;
-  }
+  const bool delivered =
+      Transfer(reply, false, [this] { FForm->ProgressPercent(FXModem->ProgressPercent()); });
+  SetOutcome(0, delivered ? TUploadOutcome::Uploaded : TUploadOutcome::Stopped);
 }
 
 void TTotalSoftwareUploadThread::Execute() {
@@ -78,6 +118,7 @@ void TTotalSoftwareUploadThread::Execute() {
   port.ReleaseSetup();
 
   const int count = FForm->Devices().Count();
+  SetOutcomeCount(count);
   for (int i = 0; i < count; ++i) {
     if (Terminated()) return;
     bool switched;
@@ -87,6 +128,7 @@ void TTotalSoftwareUploadThread::Execute() {
       TSetSoftUploadModeTransaction request(&port, dpModbus);
       switched = request.Execute(FForm->Devices().Items(i));
     }
+    if (!switched) SetOutcome(i, TUploadOutcome::NoAnswer);
     if (switched && !UploadToDevice(i)) continue;
     if (Terminated()) return;
     FForm->TotalUploadProgress(i + 1, 0);
@@ -95,11 +137,14 @@ void TTotalSoftwareUploadThread::Execute() {
 }
 
 bool TTotalSoftwareUploadThread::UploadToDevice(int index) {
-  TComPort& port = FForm->ComPort();
   FXModem->Restart();
   std::string reply = Handshake(FHandshakeReads);
-  if (Terminated()) return true;
+  if (Terminated()) {
+    SetOutcome(index, TUploadOutcome::Stopped);
+    return true;
+  }
   if (reply.empty()) {
+    SetOutcome(index, TUploadOutcome::NoAnswer);
     // Silent device: its bar shows 100 and the next one follows at once.
     FForm->TotalUploadProgress(index, 100);
     return false;
@@ -107,20 +152,10 @@ bool TTotalSoftwareUploadThread::UploadToDevice(int index) {
   // A first byte other than "C" asks for block 1 again; it must not be taken
   // as an ACK, which would skip block 1.
   if (!IsStartRequest(reply)) reply.clear();
-  std::uint8_t buffer[kPacketBufferSize];
-  std::uint16_t length = kPacketBufferSize;
-  while (!Terminated() && FXModem->NextPacket(reply, buffer, length)) {
-    port.PurgeBuffers(true, true);
-    port.SendBytes(buffer, length);
-    QThread::yieldCurrentThread();
-    // The device leaves its loader at the EOT; its ACK is not waited for.
-    if (length > 0 && buffer[0] == kXModemEOT)
-      reply.assign(1, static_cast<char>(kXModemACK));
-    else
-      reply = ReadReply(port);
+  // The device leaves its loader at the EOT; its ACK is not waited for.
+  const bool delivered = Transfer(reply, true, [this, index] {
     FForm->TotalUploadProgress(index, FXModem->ProgressPercent());
-    QThread::yieldCurrentThread();
-    length = kPacketBufferSize;
-  }
+  });
+  SetOutcome(index, delivered ? TUploadOutcome::Uploaded : TUploadOutcome::Stopped);
   return true;
 }

@@ -10,11 +10,22 @@
 // quietly.
 #pragma once
 
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "WorkerThread.h"
 #include "XModemCRC.h"
+
+// How an upload run ended for one device.
+enum class TUploadOutcome {
+  NotReached,  // not (or not completely) served: the run was stopped or failed first
+  Uploaded,    // every block acknowledged and the end of transmission sent
+  NoAnswer,    // the device did not take the upload-mode request or never asked for data
+  Stopped,     // "Стоп" came while this device was in work
+};
 
 class TSoftwareUploadThread : public TWorkerThread {
  public:
@@ -30,13 +41,30 @@ class TSoftwareUploadThread : public TWorkerThread {
   // The packet buffer the threads pass to the sender.
   static constexpr int kPacketBufferSize = 256;
 
+  // The outcome per device, once the thread has finished: one entry for the
+  // single-device upload, one per listed device (in list order) for the
+  // all-devices upload. A device left NotReached by a run that ended with a
+  // port failure was cut off by it (PortError()).
+  std::vector<TUploadOutcome> Outcomes() const;
+
  protected:
   void Execute() override;
+  void SetOutcomeCount(int count);
+  void SetOutcome(int index, TUploadOutcome outcome);
+  // Sends the file to a receiver whose first reply is `reply`, reporting each
+  // packet through report; true when every block was acknowledged and the
+  // end of transmission sent. With assumeEotAck the EOT's reply is not read
+  // (the device leaves its loader at the EOT).
+  bool Transfer(std::string reply, bool assumeEotAck, const std::function<void()>& report);
   // Reads single bytes until one arrives, `reads` attempts have passed or a
   // stop is asked; returns what arrived (empty: nothing).
   std::string Handshake(int reads);
 
   std::unique_ptr<TXModemCRC> FXModem;
+
+ private:
+  mutable std::mutex FOutcomeMutex;
+  std::vector<TUploadOutcome> FOutcomes;
 };
 
 class TTotalSoftwareUploadThread : public TSoftwareUploadThread {
@@ -58,8 +86,9 @@ class TTotalSoftwareUploadThread : public TSoftwareUploadThread {
   void Execute() override;
 
  private:
-  // Sends the file to one device whose mode switch succeeded; false when the
-  // device never sent its first byte (it is skipped without a pause).
+  // Sends the file to one device whose mode switch succeeded and records its
+  // outcome; false when the device never sent its first byte (it is skipped
+  // without a pause).
   bool UploadToDevice(int index);
 
   int FHandshakeReads = kDefaultHandshakeReads;

@@ -44,3 +44,15 @@ void TWorkerThread::NoteError(std::exception_ptr error) {
   std::lock_guard lock(FErrorMutex);
   if (!FError) FError = std::move(error);
 }
+
+std::string TWorkerThread::PortError() const {
+  const std::exception_ptr error = Error();
+  if (!error) return {};
+  try {
+    std::rethrow_exception(error);
+  } catch (const EComPort& e) {
+    return e.what()[0] != '\0' ? e.what() : "?";
+  } catch (...) {
+  }
+  return {};
+}

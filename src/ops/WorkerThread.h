@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <exception>
 #include <mutex>
+#include <string>
 
 #include "OperationHost.h"
 
@@ -32,6 +33,8 @@ class TWorkerThread : public QThread {
   // itself and noted), null when it ended normally. A front end without a
   // window reports it, e.g. a serial port that went away mid-way.
   std::exception_ptr Error() const;
+  // The text of that error when it is a port failure (EComPort), else empty.
+  std::string PortError() const;
 
  protected:
   // The run body. An exception that escapes it ends the thread quietly.

@@ -17,6 +17,7 @@
 #include <QScopeGuard>
 #include <QThread>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "UiHooks.h"
 #include "WorkerThread.h"
@@ -63,7 +64,11 @@ class TKeyPressFilterObject : public QObject {
       case Qt::Key_Delete:
         return false;  // edits, types no character
       default:
-        if (ke->text().isEmpty()) return false;  // arrows, Home, End…
+        // Only printable characters are judged: arrows, Home, End, Tab and
+        // the editing shortcuts (select all, copy, paste, undo) go on to the
+        // edit box and the dialog.
+        if (ke->text().isEmpty() || !ke->text().at(0).isPrint()) return false;
+        if (ke->modifiers() & (Qt::ControlModifier | Qt::MetaModifier)) return false;
         key = ke->text().at(0);
         break;
     }
@@ -103,6 +108,12 @@ TEditForm::TEditForm(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::WindowS
   SetKeyPressFilter(Editor, [this](QChar key) { return EditorKeyPress(key); });
 }
 
+void TEditForm::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  Editor->setFocus(Qt::OtherFocusReason);
+  Editor->selectAll();
+}
+
 void TEditForm::FitWidth() {
   const int need = fontMetrics().horizontalAdvance(windowTitle()) + 60;
   if (sizeHint().width() < need) Editor->setMinimumWidth(need);
@@ -130,6 +141,8 @@ bool InputInteger(const QString& caption, int min, int max, int& value) {
   TEditForm form;
   form.setWindowTitle(caption);
   form.Editor->setText(QString::number(value));
+  // The old value is selected: typing replaces it.
+  form.Editor->selectAll();
   form.FitWidth();
   if (ExecDialog(form) != mrOk) return false;
   bool ok = false;
@@ -197,7 +210,11 @@ TAddLimForm::TAddLimForm(QWidget* parent) : QDialog(parent) {
   btnAdd = MakeButton(this, "btnAdd", "Добавить");
   btnAdd->setDefault(true);
   connect(btnCancel, &QPushButton::clicked, this, [this] { done(mrCancel); });
-  connect(btnAdd, &QPushButton::clicked, this, [this] { done(mrOk); });
+  connect(btnAdd, &QPushButton::clicked, this, [this] {
+    if (CheckRange(eNumber, 65535, "Заводской номер должен быть числом от 0 до 65535!") &&
+        CheckRange(eAddress, 255, "Системный адрес должен быть числом от 0 до 255!"))
+      done(mrOk);
+  });
   auto* grid = new QGridLayout;
   grid->addWidget(new QLabel(Tr("Имя"), this), 0, 0);
   grid->addWidget(new QLabel(Tr("Зав. №"), this), 0, 1);
@@ -221,6 +238,22 @@ QChar TAddLimForm::eKeyPress(QChar key) {
   if (key == kBackspace || key == QLatin1Char('.') || (key.isDigit() && key.unicode() < 128))
     return key;
   return QChar();
+}
+
+bool TAddLimForm::CheckRange(QLineEdit* edit, int max, const char* message) {
+  // An empty field and a text that is no number stay 0; a number the device
+  // record cannot hold is refused here instead of being cut to its low bits.
+  const QString text = edit->text().trimmed();
+  bool ok = false;
+  const qlonglong value = text.toLongLong(&ok);
+  const bool digitsOnly = !text.isEmpty() && std::all_of(text.begin(), text.end(), [](QChar c) {
+    return c.isDigit() && c.unicode() < 128;
+  });
+  if (ok ? (value >= 0 && value <= max) : !digitsOnly) return true;
+  MessageDlg(Tr(message), mtError, mbOK, this);
+  edit->setFocus(Qt::OtherFocusReason);
+  edit->selectAll();
+  return false;
 }
 
 QString TAddLimForm::DeviceName() const {

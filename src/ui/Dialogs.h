@@ -40,6 +40,10 @@ class TEditForm : public QDialog {
   void FitWidth();
   // The character filter of Editor (EditorKeyPress).
   QChar EditorKeyPress(QChar key);
+
+ protected:
+  // Opens with the value selected, so that typing replaces it.
+  void showEvent(QShowEvent* event) override;
 };
 
 // Asks for an integer. Min = Max ≠ 0: returns false at once (no choice).
@@ -73,6 +77,11 @@ class TAddLimForm : public QDialog {
   int Address() const;  // 0 when empty or not an integer
   // The character filter of eNumber and eAddress.
   static QChar eKeyPress(QChar key);
+
+ private:
+  // "Добавить": a number above max (or below 0) in the field is refused with
+  // the message, and the field gets the focus with its text selected.
+  bool CheckRange(QLineEdit* edit, int max, const char* message);
 };
 
 // Progress with one bar (TProgressForm): "Стоп" or the report of 100 % ends it.

@@ -2,6 +2,7 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPointer>
@@ -52,22 +53,41 @@ int Show(QProgressBar* bar, QLabel* text, int value) {
 TDoubleProgressForm::TDoubleProgressForm(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
   setObjectName(QStringLiteral("TDoubleProgressForm"));
+  const auto label = [this](const char* name, const QString& text) {
+    auto* l = new QLabel(text, this);
+    l->setObjectName(QLatin1String(name));
+    return l;
+  };
+  lOverall = label("lOverall", QString::fromUtf8("Все приборы"));
   pbProgress1 = MakeBar(this, "pbProgress1", "stProgress1", stProgress1);
+  lCount = label("lCount", QString());
+  lCount->setMinimumWidth(lCount->fontMetrics().horizontalAdvance(QString::fromUtf8("888 из 888")));
+  lDevice = label("lDevice", QString::fromUtf8("Прибор:"));
   pbProgress2 = MakeBar(this, "pbProgress2", "stProgress2", stProgress2);
   btnStop = new QPushButton(QString::fromUtf8("Стоп"), this);
   btnStop->setObjectName(QStringLiteral("btnStop"));
   btnStop->setMinimumSize(75, 25);
   btnStop->setAutoDefault(false);
   connect(btnStop, &QPushButton::clicked, this, [this] { done(mrOk); });
+  auto* bars = new QGridLayout;
+  bars->addWidget(lOverall, 0, 0);
+  bars->addWidget(pbProgress1, 1, 0);
+  bars->addWidget(lCount, 1, 1);
+  bars->addWidget(lDevice, 2, 0, 1, 2);
+  bars->addWidget(pbProgress2, 3, 0);
   auto* buttons = new QHBoxLayout;
   buttons->addStretch(1);
   buttons->addWidget(btnStop);
   buttons->addStretch(1);
   auto* layout = new QVBoxLayout(this);
-  layout->addWidget(pbProgress1);
-  layout->addWidget(pbProgress2);
+  layout->addLayout(bars);
   layout->addLayout(buttons);
   layout->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+void TDoubleProgressForm::SetDevice(const QString& name, int number, int count) {
+  lDevice->setText(QString::fromUtf8("Прибор: %1").arg(name));
+  lCount->setText(QString::fromUtf8("%1 из %2").arg(number).arg(count));
 }
 
 void TDoubleProgressForm::SetCurrent(int value) {
@@ -87,12 +107,14 @@ void TDoubleProgressForm::closeEvent(QCloseEvent* event) {
   event->ignore();
 }
 
-void ShowDoubleProgress(QThread* thread, const QString& caption) {
+void ShowDoubleProgress(QThread* thread, const QString& caption,
+                        const std::function<void(TDoubleProgressForm&)>& prepare) {
   if (gDoubleProgressForm) return;
   TDoubleProgressForm form;
   gDoubleProgressForm = &form;
   auto forget = qScopeGuard([] { gDoubleProgressForm = nullptr; });
   form.setWindowTitle(caption);
+  if (prepare) prepare(form);
   QPointer<QThread> guarded(thread);
   if (thread) {
     QObject::connect(thread, &QThread::finished, &form, [&form] { form.done(mrOk); });

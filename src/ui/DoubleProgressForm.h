@@ -1,8 +1,10 @@
 // The progress window of the all-devices firmware upload: the overall bar
-// (devices done) and the bar of the device in work, with "Стоп".
+// (devices done) with "k из N" beside it, and the bar of the device in work
+// under its name, with "Стоп".
 #pragma once
 
 #include <QDialog>
+#include <functional>
 
 class QLabel;
 class QProgressBar;
@@ -13,11 +15,18 @@ class TDoubleProgressForm : public QDialog {
   Q_OBJECT
  public:
   explicit TDoubleProgressForm(QWidget* parent = nullptr);
+  QLabel* lOverall;           // caption of the overall bar
   QProgressBar* pbProgress1;  // overall, 0..100
   QLabel* stProgress1;
+  QLabel* lCount;             // "k из N" beside the bars
+  QLabel* lDevice;            // caption of the device bar: the device's name
   QProgressBar* pbProgress2;  // device in work, 0..100
   QLabel* stProgress2;
   QPushButton* btnStop;
+
+  // The device in work: its name over the device bar, "number из count"
+  // beside the bars (number from 1).
+  void SetDevice(const QString& name, int number, int count);
 
   // Show v clamped to 0..100 as "<v> %". An overall value above 99 lets the
   // window be seen at 100 for a moment and closes it with result 1.
@@ -42,6 +51,8 @@ class TDoubleProgressForm : public QDialog {
 // when it closes, asks the thread to stop if it still runs. The window also
 // closes when the thread ends without its final report (an error, a device
 // that stayed silent last). Returns at once when one is already open.
-void ShowDoubleProgress(QThread* thread, const QString& caption);
+// prepare runs on the window before the thread starts (the first device).
+void ShowDoubleProgress(QThread* thread, const QString& caption,
+                        const std::function<void(TDoubleProgressForm&)>& prepare = {});
 // The open window, null when none.
 TDoubleProgressForm* DoubleProgressForm();

@@ -69,6 +69,7 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), FMark(new TColorFla
   CreateMenus();
   CreateToolBar();
   CreateClientArea();
+  CreateServiceMode();
   auto* status = statusBar();
   StatusPanel0 = new QLabel(status);
   StatusPanel0->setObjectName(QStringLiteral("StatusPanel0"));
@@ -184,10 +185,15 @@ void TMainForm::CreateClientArea() {
   connect(sgDevices, &TStringGrid::GridMouseDown, this, &TMainForm::sgDevicesMouseDown);
   connect(sgDevices, &TStringGrid::GridDblClick, this,
           [this] { RunGuarded([this] { sgDevicesDblClick(); }); });
-  connect(sgDevices, &QWidget::customContextMenuRequested, this, [this] {
+  const auto popup = [this] {
     PopupMenuPopup();
     PopupMenu->popup(QCursor::pos());
-  });
+  };
+  connect(sgDevices, &QWidget::customContextMenuRequested, this, popup);
+  // The header row is a widget of its own: it opens the same menu, whose
+  // device commands are then disabled (no device row is hit).
+  sgDevices->horizontalHeader()->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(sgDevices->horizontalHeader(), &QWidget::customContextMenuRequested, this, popup);
   sgDevices->OnDrawCell = [this](QPainter& canvas, int col, int row, const QRect& rect) {
     sgDevicesDrawCell(canvas, col, row, rect);
   };

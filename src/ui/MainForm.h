@@ -37,6 +37,7 @@
 #include "DeviceProtocol.h"
 #include "OperationHost.h"
 #include "StringGrid.h"
+#include "UploadThreads.h"
 #include "WorkerThread.h"
 
 class QAction;
@@ -171,6 +172,32 @@ class TMainForm : public QMainWindow, public IOperationHost {
   // The texts sgData shows now, row by row (device i at index i, columns
   // 1 …); a refresh writes only the cells whose text changed.
   QVector<QStringList> FDataTexts;
+  // The failure text a data row is marked with ("" = not marked): the last
+  // poll of the device failed (PollOutcomes); the next good one clears it.
+  QVector<QString> FDataFailures;
+  // The colour of a marked data row, used for nothing else there.
+  static const QColor kFailedRowColor;
+  // Marks or unmarks row i of sgData; true when it changed.
+  bool MarkDataRow(int i, const QString& failure);
+  // Undoes the polling layout: animation off, the start button back, the
+  // device table and state panel in place of the data table (the panel is
+  // filled by the caller, once no thread writes the records).
+  void RestorePollingLayout();
+
+  // ---- a worker ended by a port failure (the adapter pulled): the port is
+  // closed so that its state shows, and the user is told once
+  void ClosePortAfterFailure();
+  // The port failure that ended FThread's worker: the port closed, one message.
+  void WorkerPortFailed(const std::string& error);
+  // "Ошибка последовательного порта <port>: <error>"
+  QString PortFailureText(const std::string& error) const;
+
+  // ---- service mode (MainFormService.cpp): "Настройка → Сервисный режим"
+  // shows the finished commands the window otherwise hides; remembered
+  // between runs (TAppSettings). Off, the window is as designed.
+  QAction* ServiceModeAction;
+  void CreateServiceMode();
+  void ApplyServiceMode(bool on);
 
   // ---- views beside the tables (MainFormViews.cpp)
   // The docks' source: each cycle's snapshot and the device they show.
@@ -202,6 +229,8 @@ class TMainForm : public QMainWindow, public IOperationHost {
   QString PortDescription() const;
   void RefreshPortDescription();
   void UpdatePortActions(bool open);
+  // Makes action the one action of a toolbar button (no drop-down menu).
+  static void SetButtonAction(QToolButton* button, QAction* action);
   void ApplyProtocol(TDeviceProtocol protocol);
   // One pass over every update rule; runs when the event loop goes idle and
   // before a menu opens.
@@ -268,8 +297,14 @@ class TMainForm : public QMainWindow, public IOperationHost {
   // The handler of WM_TOTAL_UPLOAD_PROGRESS on the double progress window:
   // overall = wParam * 100 / DeviceCount, device = lParam.
   void WMTotalUploadProgress(int overall, int device);
+  // Names the device of list index `index` in the double progress window.
+  void TotalUploadDevice(int index);
   // The end notification of FUploadThread: the port back to even parity.
   void UploadThreadTerminated();
+  // After it: the port closed when it failed, and the run's summary shown
+  // (served: list indexes; outcomes in the same order).
+  void UploadRunEnded(const QList<int>& served, const std::vector<TUploadOutcome>& outcomes,
+                      const std::string& portError);
   // The file dialog for a firmware file, then its check; empty when the user
   // cancelled or the file was refused (with a message).
   QString ChooseFirmwareFile();
@@ -408,7 +443,9 @@ class TMainForm : public QMainWindow, public IOperationHost {
   void ConnectOperationActions();
   void ConnectUploadActions();
   // Keeps the thread in FUploadThread with its end notification; not started.
-  void RegisterUploadThread(TSoftwareUploadThread* thread);
+  // served: the list indexes of the devices the run is for, in order (the
+  // summary at its end names them).
+  void RegisterUploadThread(TSoftwareUploadThread* thread, const QList<int>& served);
   void PlaceAnimation();
   void BeginEdit(int col, int row);
   void SendProtocolBroadcast(TDeviceProtocol protocol);

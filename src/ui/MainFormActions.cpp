@@ -305,6 +305,15 @@ void TMainForm::CreateToolBar() {
   add(AboutAction);
 }
 
+void TMainForm::SetButtonAction(QToolButton* button, QAction* action) {
+  // setDefaultAction adds the action to the button's own list, and a button
+  // with more than one action grows a drop-down menu of them: the button
+  // carries exactly one.
+  for (QAction* old : button->actions())
+    if (old != action) button->removeAction(old);
+  button->setDefaultAction(action);
+}
+
 void TMainForm::UpdatePortActions(bool open) {
   OpenPortAction->setEnabled(!open);
   PortPropertiesAction->setEnabled(!open);
@@ -312,7 +321,7 @@ void TMainForm::UpdatePortActions(bool open) {
   for (QAction* a : {ClosePortAction, RunAction, SearchAction, UpdateDeviceAction,
                      RefreshDeviceAction, AllAddressWriteAction})
     a->setEnabled(open);
-  tbConnection->setDefaultAction(open ? ClosePortAction : OpenPortAction);
+  SetButtonAction(tbConnection, open ? ClosePortAction : OpenPortAction);
 }
 
 void TMainForm::mFileClick() {

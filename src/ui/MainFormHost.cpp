@@ -5,8 +5,10 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QTimer>
 #include <QToolButton>
 
 #include "ComSetup.h"
@@ -69,6 +71,7 @@ void TMainForm::HandleWindowMessage(int message, int wParam, int lParam) {
     case WM_TOTAL_UPLOAD_PROGRESS: {  // 1128
       const int count = DeviceCount();
       const int overall = count > 0 ? wParam * 100 / count : 0;
+      TotalUploadDevice(wParam);
       if (FOnTotalUploadProgress) FOnTotalUploadProgress(overall, lParam);
       break;
     }
@@ -82,6 +85,25 @@ void TMainForm::RegisterWorker(TWorkerThread* thread) {
   FThread = thread;
   thread->SetFreeOnTerminate(true);
   connect(thread, &QThread::finished, this, &TMainForm::ThreadTerminated);
+  // A port failure is read on the thread itself as it ends (by the time a
+  // queued handler runs here it may have freed itself) and told after the
+  // end notification.
+  connect(
+      thread, &QThread::finished, this,
+      [this, thread] {
+        const std::string error = thread->PortError();
+        if (!error.empty())
+          QMetaObject::invokeMethod(
+              this, [this, error] { WorkerPortFailed(error); }, Qt::QueuedConnection);
+      },
+      Qt::DirectConnection);
+}
+
+void TMainForm::WorkerPortFailed(const std::string& error) {
+  ClosePortAfterFailure();
+  // Once the progress window, which closes on the same end, is gone.
+  const QString text = PortFailureText(error) + Tr("\r\nРабота прервана, соединение закрыто.");
+  QTimer::singleShot(0, this, [this, text] { MessageDlg(text, mtError, mbOK, this); });
 }
 
 void TMainForm::StartWorker(TWorkerThread* thread) {
@@ -95,6 +117,12 @@ void TMainForm::ThreadTerminated() {
   auto* ended = qobject_cast<TWorkerThread*>(sender());
   if (ended && FThread && ended != FThread) return;
   FThread = nullptr;
+  // A polling thread that ended by itself (its port failed) leaves no sign
+  // that polling goes on.
+  if (!gbData->isHidden()) {
+    RestorePollingLayout();
+    FShowStateAtEnd = true;
+  }
   UpdatePortActions(FComPort.Connected());
   AddDeviceAction->setEnabled(true);
   RemoveDeviceAction->setEnabled(true);
@@ -103,6 +131,20 @@ void TMainForm::ThreadTerminated() {
     FShowStateAtEnd = false;
     ShowDeviceState(true, true);
   }
+}
+
+void TMainForm::ClosePortAfterFailure() {
+  try {
+    FComPort.SetConnected(false);
+  } catch (const EComPort&) {
+    // The handle of a vanished adapter is gone either way.
+  }
+  UpdatePortActions(FComPort.Connected());
+}
+
+QString TMainForm::PortFailureText(const std::string& error) const {
+  return Tr("Ошибка последовательного порта %1: %2")
+      .arg(QString::fromStdString(FComPort.Port()), QString::fromStdString(error));
 }
 
 void TMainForm::StopWorkers() {
@@ -207,6 +249,7 @@ void TMainForm::ApplyProtocol(TDeviceProtocol protocol) {
   stC->setVisible(largis);
   stC->clear();
   for (int col : {5, 7, 8}) sgDevices->SetColWidths(col, -1);
+  if (ServiceModeAction->isChecked()) ApplyServiceMode(true);  // its columns stay shown
   chbEEPROMError->setVisible(!largis);
   chbBusError->setVisible(!largis);
   chbSensorError->setVisible(!largis);

@@ -93,6 +93,7 @@ void TMainForm::BuildDataGrid() {
     sensors = std::max<int>(sensors, FDevices[i]->SensorCount());
   sgData->clearContents();
   FDataTexts = QVector<QStringList>(DeviceCount());
+  FDataFailures = QVector<QString>(DeviceCount());
   for (int c = 0; c < sgData->ColCount(); ++c) sgData->SetCells(c, 0, QString());
   // The grid always keeps one data row; with no device it stays hidden.
   sgData->SetRowCount(DeviceCount() + 1);
@@ -116,10 +117,18 @@ void TMainForm::UpdateDataGrid() {
   const int rows =
       std::min<int>({DeviceCount(), sgData->RowCount() - 1, static_cast<int>(FDataTexts.size())});
   bool changed = false;
+  bool marksChanged = false;
   {
     // One change notice for the whole table instead of one per cell; the
     // grid repaints once when its update lock is released.
     const QSignalBlocker quiet(sgData->model());
+    for (int i = 0; i < rows && i < FDataFailures.size(); ++i) {
+      // Judged by the requests' own results: a failed Modbus read leaves
+      // state words that look healthy.
+      const TDevice& device = *FDevices[i];
+      if (MarkDataRow(i, device.PollFailed() ? U(device.PollFailureText()) : QString()))
+        marksChanged = true;
+    }
     for (int i = 0; i < rows; ++i) {
       const QStringList texts = DataRowTexts(*FDevices[i], sensorColumns);
       QStringList& shown = FDataTexts[i];
@@ -131,10 +140,24 @@ void TMainForm::UpdateDataGrid() {
       shown = texts;
     }
   }
-  if (changed && rows > 0) {
+  if ((changed || marksChanged) && rows > 0) {
     QAbstractItemModel* model = sgData->model();
-    emit model->dataChanged(model->index(0, 1), model->index(rows - 1, sgData->ColCount() - 1));
+    emit model->dataChanged(model->index(0, marksChanged ? 0 : 1),
+                            model->index(rows - 1, sgData->ColCount() - 1));
   }
+}
+
+const QColor TMainForm::kFailedRowColor(0xFF, 0xD8, 0x70);  // amber
+
+bool TMainForm::MarkDataRow(int i, const QString& failure) {
+  if (i < 0 || i >= FDataFailures.size() || FDataFailures[i] == failure) return false;
+  FDataFailures[i] = failure;
+  const QColor color = failure.isEmpty() ? QColor() : kFailedRowColor;
+  for (int c = 0; c < sgData->ColCount(); ++c) {
+    sgData->SetCellColor(c, i + 1, color);
+    sgData->SetCellHint(c, i + 1, failure);
+  }
+  return true;
 }
 
 void TMainForm::RunActionExecute() {
@@ -160,13 +183,29 @@ void TMainForm::RunActionExecute() {
   // The thread's first refresh is a synchronised call: it waits until this
   // handler has returned to the event loop, so the table is ready by then.
   BuildDataGrid();
-  tbRunStop->setDefaultAction(StopAction);
+  SetButtonAction(tbRunStop, StopAction);
   for (QAction* a : {SearchAction, UpdateDeviceAction, ClosePortAction, AddDeviceAction,
                      RemoveDeviceAction, RefreshDeviceAction, AllAddressWriteAction})
     a->setEnabled(false);
   gbDevices->hide();
   gbState->hide();
   gbData->show();
+}
+
+void TMainForm::RestorePollingLayout() {
+  if (Animate_T->Active()) {
+    try {
+      Animate_T->SetActive(false);
+      Animate_T->hide();
+    } catch (...) {
+    }
+  }
+  SetButtonAction(tbRunStop, RunAction);
+  gbData->hide();
+  gbState->show();
+  gbDevices->show();
+  UpdateViewedDevice();
+  StopAction->setEnabled(false);
 }
 
 void TMainForm::StopActionExecute() {
@@ -178,26 +217,14 @@ void TMainForm::StopActionExecute() {
       // The thread may be inside a synchronised call that only this thread
       // can serve: then it ends later and ThreadTerminated clears FThread.
       ended = thread->wait(QDeadlineTimer(kStopWaitMs));
-      if (Animate_T->Active()) {
-        try {
-          Animate_T->SetActive(false);
-          Animate_T->hide();
-        } catch (...) {
-        }
-      }
-      tbRunStop->setDefaultAction(RunAction);
       ClosePortAction->setEnabled(true);
     } catch (...) {
     }
   }
-  gbData->hide();
-  gbState->show();
-  gbDevices->show();
-  UpdateViewedDevice();
+  RestorePollingLayout();
   UpdateDeviceAction->setEnabled(true);
   RunAction->setEnabled(true);
   RefreshDeviceAction->setEnabled(true);
-  StopAction->setEnabled(false);
   // A thread still in an exchange writes the device's texts and readings:
   // the panel shows them once it has ended (ThreadTerminated).
   if (ended)

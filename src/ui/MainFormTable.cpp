@@ -8,6 +8,7 @@
 #include <QPainter>
 #include <QPolygon>
 #include <algorithm>
+#include <cmath>
 
 #include "Dialogs.h"
 #include "MainForm.h"
@@ -92,7 +93,12 @@ QString TMainForm::TemperatureText(std::uint16_t word) {
   if (word == kFaultTemperatureA || word == kFaultTemperatureB) return QStringLiteral("****");
   QLocale locale;
   locale.setNumberOptions(QLocale::OmitGroupSeparator);
-  return locale.toString(static_cast<std::int16_t>(word) / 16.0, 'f', 2);
+  double degrees = static_cast<std::int16_t>(word) / 16.0;
+  // Five significant digits, two decimals at most: from 1000 degrees on the
+  // second decimal is 0 (0x7FFF reads 2047.90). Sixteenths are exact in
+  // binary, so rounding half away from zero has no ties to misjudge.
+  if (std::fabs(degrees) >= 1000.0) degrees = std::round(degrees * 10.0) / 10.0;
+  return locale.toString(degrees, 'f', 2);
 }
 
 void TMainForm::ShowDeviceState(bool temperatures, bool level) {

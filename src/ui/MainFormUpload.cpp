@@ -1,11 +1,13 @@
 // Firmware upload: to the selected device, or to every device of the list.
 #include <QAction>
+#include <QTimer>
 
 #include "Dialogs.h"
 #include "DoubleProgressForm.h"
 #include "MainForm.h"
 #include "ModbusRequests.h"
 #include "UiHooks.h"
+#include "UploadSummaryForm.h"
 #include "UploadThreads.h"
 #include "XModemCRC.h"
 
@@ -41,11 +43,24 @@ QString TMainForm::ChooseFirmwareFile() {
   return fileName;
 }
 
-void TMainForm::RegisterUploadThread(TSoftwareUploadThread* thread) {
+void TMainForm::RegisterUploadThread(TSoftwareUploadThread* thread, const QList<int>& served) {
   HideEditor();
   FUploadThread = thread;
   thread->SetFreeOnTerminate(true);
   connect(thread, &QThread::finished, this, &TMainForm::UploadThreadTerminated);
+  // How the run ended is read on the thread itself as it ends (by the time a
+  // queued handler runs here it may have freed itself); the summary follows
+  // the end notification.
+  connect(
+      thread, &QThread::finished, this,
+      [this, thread, served] {
+        const std::vector<TUploadOutcome> outcomes = thread->Outcomes();
+        const std::string error = thread->PortError();
+        QMetaObject::invokeMethod(
+            this, [this, served, outcomes, error] { UploadRunEnded(served, outcomes, error); },
+            Qt::QueuedConnection);
+      },
+      Qt::DirectConnection);
   UpdateActions();  // every other user of the port is off from here on
 }
 
@@ -76,7 +91,7 @@ void TMainForm::UploadSoftwareActionExecute() {
     return;
   }
   auto* thread = new TSoftwareUploadThread(fileName.toStdString(), this);
-  RegisterUploadThread(thread);
+  RegisterUploadThread(thread, {index});
   // The window starts the thread once it is open and closes at 100 %.
   ShowProgress(thread, Tr(kUploadCaption));
 }
@@ -89,8 +104,12 @@ void TMainForm::TotalDownloadSoftwareActionExecute() {
   const QString fileName = ChooseFirmwareFile();
   if (fileName.isEmpty()) return;
   auto* thread = new TTotalSoftwareUploadThread(fileName.toStdString(), this);
-  RegisterUploadThread(thread);
-  ShowDoubleProgress(thread, Tr(kUploadCaption));
+  QList<int> all;
+  for (int i = 0; i < DeviceCount(); ++i) all.append(i);
+  RegisterUploadThread(thread, all);
+  ShowDoubleProgress(thread, Tr(kUploadCaption), [this](TDoubleProgressForm& form) {
+    form.SetDevice(QString::fromStdString(FDevices[0]->Name()), 1, DeviceCount());
+  });
 }
 
 void TMainForm::WMTotalUploadProgress(int overall, int device) {
@@ -98,6 +117,33 @@ void TMainForm::WMTotalUploadProgress(int overall, int device) {
   if (!form) return;
   form->SetCurrent(device);
   form->SetOverall(overall);
+}
+
+void TMainForm::TotalUploadDevice(int index) {
+  TDoubleProgressForm* form = DoubleProgressForm();
+  // (i + 1, 0) after device i names the next one; after the last the window closes.
+  if (!form || index < 0 || index >= DeviceCount()) return;
+  form->SetDevice(QString::fromStdString(FDevices[index]->Name()), index + 1, DeviceCount());
+}
+
+void TMainForm::UploadRunEnded(const QList<int>& served,
+                               const std::vector<TUploadOutcome>& outcomes,
+                               const std::string& portError) {
+  const QString failure = portError.empty() ? QString() : PortFailureText(portError);
+  if (!portError.empty()) ClosePortAfterFailure();
+  QList<TUploadSummaryRow> rows;
+  for (int k = 0; k < served.size(); ++k) {
+    const int index = served[k];
+    if (index < 0 || index >= DeviceCount()) continue;
+    const TDevice* d = FDevices[index];
+    const TUploadOutcome outcome = k < static_cast<int>(outcomes.size())
+                                       ? outcomes[static_cast<std::size_t>(k)]
+                                       : TUploadOutcome::NotReached;
+    rows.append({QString::fromStdString(d->Name()), d->PlantNumber(), d->SystemAddress(),
+                 UploadOutcomeText(outcome, failure), outcome == TUploadOutcome::Uploaded});
+  }
+  // Once the progress window, which closes on the same end, is gone.
+  QTimer::singleShot(0, this, [this, rows] { ShowUploadSummary(rows, this); });
 }
 
 void TMainForm::UploadThreadTerminated() {

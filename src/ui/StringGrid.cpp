@@ -22,7 +22,10 @@ class TStringGrid::TCellDelegate : public QStyledItemDelegate {
     painter->save();
     painter->setFont(option.font);
     const bool fixed = col < FGrid->FFixedCols;
-    painter->fillRect(rect, option.palette.brush(fixed ? QPalette::Button : QPalette::Base));
+    const QVariant own = index.data(Qt::BackgroundRole);
+    painter->fillRect(rect, own.isValid()
+                                ? QBrush(own.value<QColor>())
+                                : option.palette.brush(fixed ? QPalette::Button : QPalette::Base));
     painter->setPen(option.palette.color(QPalette::Text));
     if (FGrid->OnDrawCell)
       FGrid->OnDrawCell(*painter, col, row, rect);
@@ -111,6 +114,31 @@ void* TStringGrid::Objects(int col, int row) const {
 void TStringGrid::SetObjects(int col, int row, void* object) {
   QTableWidgetItem* item = Item(col, row, object != nullptr);
   if (item) item->setData(kObjectRole, QVariant::fromValue(reinterpret_cast<quintptr>(object)));
+}
+
+QColor TStringGrid::CellColor(int col, int row) const {
+  if (row < 1) return QColor();
+  auto* self = const_cast<TStringGrid*>(this);
+  QTableWidgetItem* item = self->Item(col, row, false);
+  return item ? item->data(Qt::BackgroundRole).value<QColor>() : QColor();
+}
+
+void TStringGrid::SetCellColor(int col, int row, const QColor& color) {
+  if (row < 1) return;
+  if (QTableWidgetItem* item = Item(col, row, color.isValid()))
+    item->setData(Qt::BackgroundRole, color.isValid() ? QVariant(color) : QVariant());
+}
+
+QString TStringGrid::CellHint(int col, int row) const {
+  if (row < 1) return QString();
+  auto* self = const_cast<TStringGrid*>(this);
+  QTableWidgetItem* item = self->Item(col, row, false);
+  return item ? item->toolTip() : QString();
+}
+
+void TStringGrid::SetCellHint(int col, int row, const QString& hint) {
+  if (row < 1) return;
+  if (QTableWidgetItem* item = Item(col, row, !hint.isEmpty())) item->setToolTip(hint);
 }
 
 int TStringGrid::ColWidths(int col) const {

@@ -35,6 +35,12 @@ class TStringGrid : public QTableWidget {
   void SetCells(int col, int row, const QString& text);
   void* Objects(int col, int row) const;
   void SetObjects(int col, int row, void* object);
+  // A data cell's own background (drawn instead of the grid's; an invalid
+  // colour gives it back) and tooltip. Row 0 is left alone.
+  QColor CellColor(int col, int row) const;
+  void SetCellColor(int col, int row, const QColor& color);
+  QString CellHint(int col, int row) const;
+  void SetCellHint(int col, int row, const QString& hint);
 
   int ColWidths(int col) const;
   void SetColWidths(int col, int width);  // -1 hides the column

@@ -1,9 +1,10 @@
 // The window when the line fails under it, offscreen, on the virtual line
 // through the real port: the adapter pulled out (the pty's other side closed)
 // while polling, scanning, uploading or running a single command. The worker
-// ends, any progress window closes, the window stays usable, the port closes
-// and opens again on the same path once the line is back, and the device
-// records keep their settings.
+// ends, any progress window closes, the window says so once (the port's error
+// text, naming the port) and closes the port, nothing looks as if the work
+// went on, the port opens again on the same path once the line is back, and
+// the device records keep their settings.
 #include <gtest/gtest.h>
 
 #include <QAction>
@@ -11,15 +12,18 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QToolButton>
 
 #include <atomic>
 #include <string>
 
 #include "../ops/UploadTestFiles.h"
 #include "../ui/test_scan_ui_support.h"
+#include "Animate.h"
 #include "ScanTypeForm.h"
 #include "StringGrid.h"
 #include "Transaction.h"
+#include "UploadSummaryForm.h"
 #include "VirtualLine.h"
 
 using namespace scanui;
@@ -39,6 +43,25 @@ void ReopenOn(TMainForm& form, const std::string& path) {
   form.ClosePortActionExecute();
   form.ComPort().SetPort(path);
   form.OpenPortActionExecute();
+}
+
+// The one message that tells the failure, with the port's name and error;
+// the port is closed and shown closed.
+void ExpectPortFailureTold(TWindowOnLine& w, const std::string& link, std::size_t before) {
+  ASSERT_TRUE(QTest::qWaitFor([&] { return w.Messages.size() > before; }, 5000));
+  QTest::qWait(50);  // and no second one
+  ASSERT_EQ(w.Messages.size(), before + 1);
+  const TMessageRequest& m = w.Messages.back();
+  EXPECT_EQ(m.Type, mtError);
+  // Which call meets the loss first (purge, parity change, write, read)
+  // depends on the moment.
+  EXPECT_TRUE(m.Text.startsWith(U8("Ошибка последовательного порта ") +
+                                QString::fromStdString(link) + ": ") &&
+              m.Text.contains("function failed"))
+      << m.Text.toStdString();
+  EXPECT_FALSE(w.Form->ComPort().Connected());
+  EXPECT_EQ(w.Form->tbConnection->defaultAction(), w.Form->OpenPortAction);
+  EXPECT_TRUE(w.Form->OpenPortAction->isEnabled());
 }
 
 std::vector<std::uint8_t> Settings(const TDevice& d) {
@@ -72,18 +95,19 @@ TEST(WindowLineFaults, PollingEndsQuietlyWhenTheLineIsPulledAndRunsAgainAfterReo
   ASSERT_TRUE(QTest::qWaitFor([&] { return !w.Form->sgData->Cells(2, 2).isEmpty(); }, 10000));
 
   l.Line.Unplug();
-  // The worker meets the port error and ends by itself; nothing is shown.
+  // The worker meets the port error and ends by itself; the window tells it
+  // once and drops its polling layout without "Стоп".
   ASSERT_TRUE(w.WaitIdle(10000));
-  EXPECT_TRUE(w.Messages.empty());
-  // The window is usable: stop brings the device table back, the port closes.
-  if (w.Form->StopAction->isEnabled()) w.Form->StopAction->trigger();
+  ExpectPortFailureTold(w, l.Link, 0);
   EXPECT_FALSE(w.Form->gbDevices->isHidden());
+  EXPECT_FALSE(w.Form->gbState->isHidden());
   EXPECT_TRUE(w.Form->gbData->isHidden());
+  EXPECT_FALSE(w.Form->Animate_T->Active());
+  EXPECT_EQ(w.Form->tbRunStop->defaultAction(), w.Form->RunAction);
   w.Form->UpdateActions();
-  ASSERT_TRUE(w.Form->ClosePortAction->isEnabled());
-  w.Form->ClosePortAction->trigger();
-  EXPECT_FALSE(w.Form->ComPort().Connected());
-  EXPECT_TRUE(w.Messages.empty());
+  EXPECT_FALSE(w.Form->StopAction->isEnabled());
+  EXPECT_FALSE(w.Form->RunAction->isEnabled());
+  w.Messages.clear();
 
   l.Line.Replug();
   w.Form->OpenPortAction->trigger();
@@ -126,6 +150,7 @@ TEST(WindowLineFaults, ScanProgressClosesWhenTheLineIsPulledAndKeepsWhatWasFound
   ASSERT_TRUE(w.WaitIdle(20000));
   w.Form->ComPort().SetWireLog(nullptr);
   EXPECT_TRUE(pulled.load());
+  ExpectPortFailureTold(w, l.Link, 1);  // after the scan question
   ASSERT_EQ(w.Form->DeviceCount(), 2);
   EXPECT_EQ(w.Form->FDevices[0]->PlantNumber(), 811);
   EXPECT_EQ(w.Form->FDevices[1]->PlantNumber(), 812);
@@ -135,7 +160,7 @@ TEST(WindowLineFaults, ScanProgressClosesWhenTheLineIsPulledAndKeepsWhatWasFound
   w.Form->UpdateActions();
   ReopenOn(*w.Form, l.Link);
   ASSERT_TRUE(w.Form->ComPort().Connected());
-  EXPECT_EQ(w.Messages.size(), 1u);  // the scan question only
+  EXPECT_EQ(w.Messages.size(), 2u);
 }
 
 TEST(WindowLineFaults, BatchReadProgressClosesWhenTheLineIsPulledAndRecordsStayWhole) {
@@ -159,6 +184,7 @@ TEST(WindowLineFaults, BatchReadProgressClosesWhenTheLineIsPulledAndRecordsStayW
   ASSERT_TRUE(w.WaitIdle(20000));  // the progress window closed
   w.Form->ComPort().SetWireLog(nullptr);
   EXPECT_EQ(memoryReads, 2);
+  ExpectPortFailureTold(w, l.Link, 1);
   EXPECT_EQ(first->SensorCount(), 4);
   EXPECT_EQ(first->UnmeasurableLevel, 120);
   EXPECT_EQ(Settings(*second), secondBefore);
@@ -220,6 +246,13 @@ TEST(WindowLineFaults, UploadWindowClosesWhenTheLineIsPulledAndTheNextUploadGoes
   w.Form->ComPort().SetWireLog([&](char direction, const std::uint8_t*, int count) {
     if (direction == 'T' && count == 133 && ++blocks == 10) l.Line.Unplug();
   });
+  QStringList summary;
+  w.OnDialog = [&](QDialog& d) {
+    auto& form = dynamic_cast<TUploadSummaryForm&>(d);
+    summary << form.tbResults->item(0, 3)->text();
+    form.btnClose->click();
+    return form.result();
+  };
   w.Answers = {mrYes};
   w.Form->UpdateActions();
   ASSERT_TRUE(w.Form->UploadSoftwareAction->isEnabled());
@@ -228,6 +261,15 @@ TEST(WindowLineFaults, UploadWindowClosesWhenTheLineIsPulledAndTheNextUploadGoes
   // fails the test otherwise) and the end handler has run.
   ASSERT_TRUE(QTest::qWaitFor([&] { return w.Form->FUploadThread.isNull(); }, 20000));
   EXPECT_GE(blocks, 10);
+  // Told once, in the summary: the device was cut off by the port's failure.
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !summary.isEmpty(); }, 5000))
+      << w.Dialogs.size() << " " << w.Dialogs.back().Name.toStdString();
+  EXPECT_EQ(summary.size(), 1);
+  EXPECT_TRUE(
+      summary[0].startsWith(U8("Ошибка последовательного порта ") + QString::fromStdString(l.Link)))
+      << summary[0].toStdString();
+  EXPECT_EQ(w.Messages.size(), 1u);  // the upload question only
+  EXPECT_FALSE(w.Form->ComPort().Connected());
   EXPECT_EQ(l.Line.Device(index).FirmwareUploads, 0);
   EXPECT_EQ(l.Line.Device(index).Firmware, (std::vector<std::uint8_t>{7, 7}));
   w.Form->ComPort().SetWireLog(nullptr);
@@ -241,6 +283,8 @@ TEST(WindowLineFaults, UploadWindowClosesWhenTheLineIsPulledAndTheNextUploadGoes
   w.Form->UpdateActions();
   w.Form->UploadSoftwareAction->trigger();
   ASSERT_TRUE(QTest::qWaitFor([&] { return w.Form->FUploadThread.isNull(); }, 30000));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return summary.size() == 2; }, 5000));
+  EXPECT_EQ(summary[1], U8("загружено"));
   EXPECT_EQ(l.Line.Device(index).FirmwareUploads, 1);
   EXPECT_EQ(l.Line.Device(index).Firmware, data);
 }

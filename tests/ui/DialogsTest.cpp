@@ -1,11 +1,15 @@
 // The small dialogs: integer entry, add device, start-up protocol, progress.
+#include <QClipboard>
+#include <QDialogButtonBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QTest>
 #include <QThread>
+#include <QTranslator>
 #include <atomic>
 
+#include "Translations.h"
 #include "UiTestSupport.h"
 
 namespace {
@@ -92,6 +96,46 @@ TEST(InputInteger, KeyFilterAndKeys) {
   EXPECT_EQ(g.result(), mrCancel);
 }
 
+TEST(InputInteger, TypingReplacesTheOldValueAndEditingShortcutsPass) {
+  TAnswering answers;
+  QGuiApplication::clipboard()->setText(QStringLiteral("4711"));
+  struct TCase {
+    const char* What;
+    std::function<void(QLineEdit*)> Keys;
+    int Expected;
+  };
+  const TCase cases[] = {
+      {"typed over the selection", [](QLineEdit* e) { QTest::keyClicks(e, "1500"); }, 1500},
+      {"select all again",
+       [](QLineEdit* e) {
+         QTest::keyClick(e, Qt::Key_End);
+         QTest::keyClicks(e, "9");
+         QTest::keyClick(e, Qt::Key_A, Qt::ControlModifier);
+         QTest::keyClicks(e, "300");
+       },
+       300},
+      {"paste", [](QLineEdit* e) { QTest::keyClick(e, Qt::Key_V, Qt::ControlModifier); }, 4711},
+      {"undo",
+       [](QLineEdit* e) {
+         QTest::keyClicks(e, "5");
+         QTest::keyClick(e, Qt::Key_Z, Qt::ControlModifier);
+       },
+       900000},
+  };
+  for (const TCase& c : cases) {
+    answers.OnDialog = [&](QDialog& d) {
+      auto& f = dynamic_cast<TEditForm&>(d);
+      EXPECT_EQ(f.Editor->selectedText(), QStringLiteral("900000")) << c.What;
+      c.Keys(f.Editor);
+      QTest::keyClick(f.Editor, Qt::Key_Return);
+      return f.result();
+    };
+    int value = 900000;
+    EXPECT_TRUE(InputInteger(U8("Период [мс.]"), 200, 1000000, value)) << c.What;
+    EXPECT_EQ(value, c.Expected) << c.What;
+  }
+}
+
 TEST(InputInteger, WideCaptionWidensTheField) {
   TestApp();
   TEditForm narrow, wide;
@@ -116,6 +160,58 @@ TEST(AddLimForm, KeyFilterAndDefaults) {
   EXPECT_EQ(f.Address(), 0);                                // empty
   f.eAddress->setText(QStringLiteral("17"));
   EXPECT_EQ(f.Address(), 17);
+}
+
+TEST(AddLimForm, TabMovesOnAndNumbersTheRecordCannotHoldAreRefused) {
+  TAnswering answers;
+  auto form = MakeForm(answers);
+  const auto type = [](const char* text) { QTest::keyClicks(QApplication::focusWidget(), text); };
+  answers.OnDialog = [&](QDialog& d) {
+    auto& f = dynamic_cast<TAddLimForm&>(d);
+    f.show();
+    f.activateWindow();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(&f));
+    f.eName->setFocus();
+    type("Silos 9");
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    type("129999");
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    type("256");
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+    EXPECT_EQ(QApplication::focusWidget(), f.eNumber);
+    EXPECT_EQ(f.eNumber->text(), QStringLiteral("129999"));
+    EXPECT_EQ(f.eAddress->text(), QStringLiteral("256"));
+    // Refused one field at a time; the field comes back selected, so typing
+    // replaces the wrong number.
+    for (const char* fix : {"12999", "7"}) {
+      f.btnAdd->click();
+      EXPECT_EQ(f.result(), 0) << fix;
+      type(fix);
+    }
+    f.btnAdd->click();
+    return f.result();
+  };
+  form->AddDeviceAction->trigger();
+  ASSERT_EQ(answers.Messages.size(), 2u);
+  EXPECT_EQ(answers.Messages[0].Text, U8("Заводской номер должен быть числом от 0 до 65535!"));
+  EXPECT_EQ(answers.Messages[1].Text, U8("Системный адрес должен быть числом от 0 до 255!"));
+  ASSERT_EQ(form->DeviceCount(), 1);
+  EXPECT_EQ(form->FDevices[0]->Name(), "Silos 9");
+  EXPECT_EQ(form->FDevices[0]->PlantNumber(), 12999);
+  EXPECT_EQ(form->FDevices[0]->SystemAddress(), 7);
+  form->FModified = false;
+}
+
+TEST(Toolkit, StandardTextsAreRussian) {
+  QApplication& app = TestApp();
+  ASSERT_TRUE(InstallToolkitTranslations(app));
+  QDialogButtonBox box(QDialogButtonBox::Cancel | QDialogButtonBox::Save);
+  EXPECT_EQ(box.button(QDialogButtonBox::Cancel)->text(), U8("Отмена"));
+  EXPECT_EQ(box.button(QDialogButtonBox::Save)->text(), U8("Сохранить"));
+  for (QTranslator* t : app.findChildren<QTranslator*>()) {
+    QCoreApplication::removeTranslator(t);
+    delete t;
+  }
 }
 
 TEST(StartModeForm, ThreeWaysOut) {

@@ -294,8 +294,12 @@ TEST(StatePanel, DecimalSeparatorOfTheSystem) {
   EXPECT_EQ(TMainForm::TemperatureText(0xFF60), QStringLiteral("-10,00"));
   QLocale::setDefault(QLocale::c());
   EXPECT_EQ(TMainForm::TemperatureText(0x0191), QStringLiteral("25.06"));
-  EXPECT_EQ(TMainForm::TemperatureText(0x7FFF), QStringLiteral("2047.94"));
-  EXPECT_EQ(TMainForm::TemperatureText(0x8000), QStringLiteral("-2048.00"));
+  // Five significant digits: from 1000 degrees on, one decimal and a 0.
+  const std::pair<std::uint16_t, const char*> precision[] = {
+      {0x7FFF, "2047.90"},  {0x8000, "-2048.00"}, {0x3E81, "1000.10"},
+      {0xC17F, "-1000.10"}, {0x3E7F, "999.94"},   {0x3E84, "1000.30"}};
+  for (const auto& [word, text] : precision)
+    EXPECT_EQ(TMainForm::TemperatureText(word), QLatin1String(text)) << std::hex << word;
 }
 
 TEST(DeviceTable, PeriodRules) {

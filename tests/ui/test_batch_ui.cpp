@@ -1,6 +1,7 @@
 // The batch read, batch write and address write from the window: questions,
 // the duplicate refusal, marks set before the run and cleared per confirmed
 // device, and progress windows that always close.
+#include "Crc16.h"
 #include "test_scan_ui_support.h"
 
 using namespace scanui;
@@ -139,4 +140,53 @@ TEST(BatchActionTest, BatchReadEnabledOnlyWithDevicesAndAnOpenPort) {
   w.Form->ClosePortActionExecute();
   w.Form->RefreshDeviceActionUpdate();
   EXPECT_FALSE(w.Form->RefreshDeviceAction->isEnabled());
+}
+
+TEST(BatchActionTest, RunsLeaveEachRecordAsTheSameRequestsAloneWould) {
+  // A silent device loses its old temperatures in every run, as any request
+  // that meets silence clears them.
+  struct TCase {
+    const char* What;
+    void (TMainForm::*Action)();
+    TDeviceProtocol Protocol;
+  };
+  const TCase cases[] = {{"batch read", &TMainForm::RefreshDeviceActionExecute, dpLargis1},
+                         {"batch write", &TMainForm::UpdateDeviceActionExecute, dpLargis1},
+                         {"address write", &TMainForm::AllAddressWriteActionExecute, dpModbus}};
+  for (const TCase& c : cases) {
+    TVirtualLine line;
+    TSimDevice sim = SimAt(6, 600, c.Protocol);
+    sim.Faults.Silent = true;
+    line.AddDevice(sim);
+    TWindowOnLine w(line, c.Protocol);
+    TDevice* d = w.List("a", 600, 6);
+    d->SetSensorCount(2);
+    d->LockTemperatures()[0] = 0x0190;
+    d->UnlockTemperatures();
+    w.Answers = {mrYes};
+    (w.Form.get()->*c.Action)();
+    ASSERT_TRUE(w.WaitIdle()) << c.What;
+    EXPECT_EQ(d->TemperaturesSnapshot(), (std::vector<std::uint16_t>{0xDDDD, 0xDDDD})) << c.What;
+    EXPECT_EQ(d->LastResult, "Нет связи с прибором") << c.What;
+    w.Form->FModified = false;
+  }
+
+  // The native identification's answering address goes into the record.
+  TVirtualLine line;
+  TSimDevice sim = SimAt(5, 500);
+  std::vector<std::uint8_t> answer = {9, 0x20, 6, 6, 0x01, 0xF4, 1, 1};  // plant 500 at 9
+  const std::uint16_t crc = Crc16(answer.data(), 0, static_cast<int>(answer.size()));
+  answer.push_back(static_cast<std::uint8_t>(crc & 0xFF));
+  answer.push_back(static_cast<std::uint8_t>(crc >> 8));
+  sim.Faults.Garbage = answer;
+  sim.Faults.Remaining = 1;
+  line.AddDevice(sim);
+  TWindowOnLine w(line, dpLargis1);
+  TDevice* d = w.List("a", 500, 5);
+  w.Answers = {mrYes};
+  w.Form->RefreshDeviceActionExecute();
+  ASSERT_TRUE(w.WaitIdle());
+  EXPECT_EQ(d->SystemAddress(), 9);
+  EXPECT_EQ(w.Form->sgDevices->Cells(3, 1), "9");
+  w.Form->FModified = false;
 }

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "Animate.h"
+#include "StringGrid.h"
 #include "RequestThread.h"
 #include "UiTestSupport.h"
 #include "VirtualLine.h"
@@ -326,4 +327,45 @@ TEST_F(PollingWindow, ClosingTheWindowWhilePollingStopsTheThreadFirst) {
   const std::size_t frames = line.FrameCount();
   std::this_thread::sleep_for(200ms);
   EXPECT_EQ(line.FrameCount(), frames);
+}
+
+TEST(PollingMarks, AFailedReadMarksItsRowUntilAGoodOneAndTheButtonsStayPlain) {
+  for (TDeviceProtocol protocol : {dpLargis1, dpModbus}) {
+    SCOPED_TRACE(protocol == dpLargis1 ? "native" : "Modbus");
+    TAnswering answers;
+    TVirtualLine line;
+    auto form = MakeForm(answers, protocol);
+    for (std::uint8_t a : {1, 2}) {
+      line.AddDevice(SimDevice(a, protocol, {0x0190, 0x0191}));
+      form->AddDevice(MakeDevice("D", 3000 + a, a, {0x0190, 0x0191}));
+    }
+    line.Modify(1, [](TSimDevice& d) { d.Faults.Silent = true; });
+    form->ComPort().SetPort(line.SlavePath());
+    form->OpenPortAction->trigger();
+    TStringGrid* g = form->sgData;
+    const auto marked = [g](int row) {
+      return g->CellColor(0, row) == TMainForm::kFailedRowColor &&
+             g->CellColor(4, row) == TMainForm::kFailedRowColor;
+    };
+    for (int run = 0; run < 2; ++run) {
+      form->RunAction->trigger();
+      ASSERT_TRUE(QTest::qWaitFor([&] { return marked(2); }, 10000));
+      EXPECT_EQ(g->CellHint(3, 2), U8("Нет связи с прибором"));
+      EXPECT_FALSE(marked(1));
+      EXPECT_TRUE(g->CellHint(3, 1).isEmpty());
+      // The next good read clears the mark.
+      line.Modify(1, [](TSimDevice& d) { d.Faults = {}; });
+      ASSERT_TRUE(QTest::qWaitFor([&] { return !g->CellColor(0, 2).isValid(); }, 10000));
+      EXPECT_TRUE(g->CellHint(3, 2).isEmpty());
+      form->StopAction->trigger();
+      ASSERT_TRUE(QTest::qWaitFor([&] { return form->FThread.isNull(); }, 10000));
+      line.Modify(1, [](TSimDevice& d) { d.Faults.Silent = true; });
+      // One action a button, however often it changed: no drop-down menu.
+      EXPECT_EQ(form->tbRunStop->actions().size(), 1);
+    }
+    form->ClosePortAction->trigger();
+    form->OpenPortAction->trigger();
+    EXPECT_EQ(form->tbConnection->actions(), QList<QAction*>{form->ClosePortAction});
+    form->FModified = false;
+  }
 }

@@ -18,6 +18,7 @@
 #include "DoubleProgressForm.h"
 #include "MainForm.h"
 #include "UiHooks.h"
+#include "UploadSummaryForm.h"
 #include "VirtualLine.h"
 
 namespace {
@@ -89,6 +90,15 @@ class UploadUi : public ::testing::Test {
     };
     Form = std::make_unique<TMainForm>();
     Hooks.Dialogs = [this](QDialog& d) {
+      if (auto* summary = qobject_cast<TUploadSummaryForm*>(&d)) {
+        // The end of a run: kept as "name: result" lines.
+        QStringList rows;
+        for (int r = 0; r < summary->tbResults->rowCount(); ++r)
+          rows << summary->tbResults->item(r, 0)->text() + ": " +
+                      summary->tbResults->item(r, 3)->text();
+        Summaries.push_back(rows);
+        return Click(*summary, summary->btnClose);
+      }
       DialogsSeen.push_back(d.objectName());
       return OnDialog ? OnDialog(d) : int(QDialog::Rejected);
     };
@@ -157,6 +167,18 @@ class UploadUi : public ::testing::Test {
   std::vector<QString> Filters;
   std::vector<QString> DialogsSeen;
   std::function<int(QDialog&)> OnDialog;
+  std::vector<QStringList> Summaries;
+
+  static int Click(QDialog& d, QPushButton* button) {
+    button->click();
+    return d.result();
+  }
+  // The one summary of the run, once it has been shown.
+  QStringList Summary() {
+    EXPECT_TRUE(WaitFor([this] { return !Summaries.empty(); }, 5000));
+    EXPECT_EQ(Summaries.size(), 1u);
+    return Summaries.empty() ? QStringList() : Summaries.back();
+  }
 };
 
 }  // namespace
@@ -191,6 +213,26 @@ TEST_F(UploadUi, SingleDeviceUploadDeliversTheImageAndRestoresEvenParity) {
   Form->UpdateActions();
   EXPECT_TRUE(Form->UploadSoftwareAction->isEnabled());
   EXPECT_TRUE(Form->RunAction->isEnabled());
+  EXPECT_EQ(Summary(), QStringList{U8("Силос 1: загружено")});
+}
+
+TEST_F(UploadUi, SingleDeviceThatNeverAsksForDataIsNamedInTheSummary) {
+  AddDevice("Силос 4", 4, 1400);
+  Form->SelectDevice(0);
+  FileNames.push_back(WriteFile("fw.bin2", Bytes(300)));
+  Answers.push_back(mrYes);
+  // Once in its upload mode the device sends NAKs instead of a "C".
+  TSimXModemTiming timing;
+  timing.FirstCMs = 60000;
+  Line.SetXModemTiming(timing);
+  Form->ComPort().SetWireLog([this](char direction, const std::uint8_t*, int count) {
+    if (direction == 'R' && count == 8) Line.SetNoise({0x15}, 20);
+  });
+  OnDialog = [&](QDialog& d) { return d.exec(); };  // closed at once by the thread
+  Trigger(Form->UploadSoftwareAction);
+  EXPECT_EQ(Summary(), QStringList{U8("Силос 4: не ответил на запрос загрузки")});
+  Form->ComPort().SetWireLog(nullptr);
+  Line.SetNoise({}, 20);
 }
 
 TEST_F(UploadUi, SingleDeviceThatRefusesUploadModeGetsAnErrorAndNoThread) {
@@ -250,14 +292,21 @@ TEST_F(UploadUi, AllDevicesShowOverallAndDeviceBarsAndCloseAt100) {
   FileNames.push_back(WriteFile("fw.bin2", data));
   Answers.push_back(mrYes);
   std::vector<std::pair<int, int>> shown;  // (overall, device) at each overall change
+  QStringList named;                       // the device in work at each change of it
   QString finalText;
   OnDialog = [&](QDialog& d) {
     auto& form = dynamic_cast<TDoubleProgressForm&>(d);
     EXPECT_EQ(form.windowTitle(), U8("Загрузка ПО"));
     EXPECT_EQ(form.stProgress1->text(), "0 %");
+    EXPECT_EQ(form.lOverall->text(), U8("Все приборы"));
+    named << form.lDevice->text() + " " + form.lCount->text();
     ExpectPortUsersDisabled();
     QObject::connect(form.pbProgress1, &QProgressBar::valueChanged, &form,
                      [&](int v) { shown.emplace_back(v, form.pbProgress2->value()); });
+    QObject::connect(form.pbProgress2, &QProgressBar::valueChanged, &form, [&] {
+      const QString now = form.lDevice->text() + " " + form.lCount->text();
+      if (named.back() != now) named << now;
+    });
     int r = form.exec();
     finalText = form.stProgress1->text() + "/" + form.stProgress2->text();
     return r;
@@ -273,6 +322,11 @@ TEST_F(UploadUi, AllDevicesShowOverallAndDeviceBarsAndCloseAt100) {
   EXPECT_EQ(Line.Device(2).Firmware, Padded(data));
   EXPECT_EQ(Form->ComPort().BaudRate(), br9600);
   EXPECT_EQ(Form->ComPort().Parity().Bits(), prEven);
+  EXPECT_EQ(named, (QStringList{U8("Прибор: Силос 1 1 из 3"), U8("Прибор: Силос 2 2 из 3"),
+                                U8("Прибор: Силос 3 3 из 3")}));
+  EXPECT_EQ(Summary(),
+            (QStringList{U8("Силос 1: загружено"), U8("Силос 2: не ответил на запрос загрузки"),
+                         U8("Силос 3: загружено")}));
 }
 
 TEST_F(UploadUi, StopInTheDoubleProgressWindowEndsTheUpload) {
@@ -294,6 +348,7 @@ TEST_F(UploadUi, StopInTheDoubleProgressWindowEndsTheUpload) {
   ASSERT_TRUE(WaitFor([this] { return !Form->FUploadThread; }, 5000));
   EXPECT_EQ(Line.FrameCount(), 1u) << "only the first device was switched";
   EXPECT_EQ(Form->ComPort().Parity().Bits(), prEven);
+  EXPECT_EQ(Summary(), (QStringList{U8("Силос 1: остановлено"), U8("Силос 2: остановлено")}));
 }
 
 TEST_F(UploadUi, ClosingTheWindowStopsTheUploadAndWaitsForIt) {
