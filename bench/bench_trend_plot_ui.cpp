@@ -79,7 +79,8 @@ double CustomPlotMs(const TData& d) {
   auto ticker = QSharedPointer<QCPAxisTickerDateTime>::create();
   ticker->setDateTimeFormat(QStringLiteral("HH:mm"));
   plot.xAxis->setTicker(ticker);
-  for (int s = 0; s < kSeries; ++s) plot.addGraph()->setPen(QPen(QColor::fromHsv(s * 60, 200, 200), 1));
+  for (int s = 0; s < kSeries; ++s)
+    plot.addGraph()->setPen(QPen(QColor::fromHsv(s * 60, 200, 200), 1));
   QImage image(kWidth, kHeight, QImage::Format_ARGB32_Premultiplied);
   const double ms = MedianMs([&] {
     for (int s = 0; s < kSeries; ++s) plot.graph(s)->setData(d.Keys, d.Values[s], true);
@@ -165,8 +166,9 @@ int main(int argc, char** argv) {
     charts = ChartsMs(d);
 #endif
     std::printf("%10d %14.2f %14.2f %10s\n", points, custom, charts,
-                custom > 0 && charts > 0 ? QString::number(charts / custom, 'f', 1).toUtf8().constData()
-                                         : "-");
+                custom > 0 && charts > 0
+                    ? QString::number(charts / custom, 'f', 1).toUtf8().constData()
+                    : "-");
   }
   std::printf("(ratio: Qt Charts time / QCustomPlot time; -1: library not installed)\n");
   return 0;
