@@ -4,8 +4,14 @@
 #include <QMenu>
 #include <QGroupBox>
 #include <QMenuBar>
+#include <QTimer>
 
 #include "MainForm.h"
+#include "OverviewDock.h"
+#include "ProfileDock.h"
+#include "SessionTrendStore.h"
+#include "Transaction.h"
+#include "TrendDock.h"
 #include "ViewHub.h"
 #include "ViewManager.h"
 
@@ -33,8 +39,27 @@ void TMainForm::CreateViews() {
   });
   connect(sgData, &QTableWidget::currentCellChanged, this, [this] { UpdateViewedDevice(); });
 
-  // Docks are added here, each at its default place:
-  //   FViewManager->AddDock(new TSomeDock(FViewHub, this), Qt::RightDockWidgetArea);
+  // The session's readings are kept before any view sees the snapshot, so
+  // that the trend view finds the newest reading in its source.
+  FSessionTrends = std::make_shared<TSessionTrendStore>();
+  connect(FViewHub, &TViewHub::SnapshotReady, this,
+          [store = FSessionTrends.get()](TSnapshotPtr snapshot) { store->Add(*snapshot); });
+  // A changed list (added, removed, sorted, loaded) is shown as it is: one
+  // snapshot of the records once the change is complete, reading nothing.
+  auto listSnapshotPending = std::make_shared<bool>(false);
+  connect(FViewHub, &TViewHub::DeviceListChanged, this, [this, listSnapshotPending] {
+    if (*listSnapshotPending) return;
+    *listSnapshotPending = true;
+    QTimer::singleShot(0, this, [this, listSnapshotPending] {
+      *listSnapshotPending = false;
+      PublishSnapshot(0);
+    });
+  });
+
+  // Docks, each at its default place (all hidden until the user asks).
+  FViewManager->AddDock(new TProfileDock(FViewHub, this), Qt::RightDockWidgetArea);
+  FViewManager->AddDock(new TOverviewDock(FViewHub, this), Qt::TopDockWidgetArea);
+  FViewManager->AddDock(new TTrendDock(FViewHub, FSessionTrends, this), Qt::BottomDockWidgetArea);
   CreateDiagnostics();
 
   FViewManager->RestoreLayout();
@@ -43,6 +68,20 @@ void TMainForm::CreateViews() {
 void TMainForm::PublishSnapshot(std::uint64_t cycle) {
   auto snapshot = std::make_shared<TLineSnapshot>(
       TakeLineSnapshot(FDevices, static_cast<std::uint8_t>(CurrentProtocol()), UtcNowMs(), cycle));
+  FViewHub->Publish(std::move(snapshot));
+}
+
+void TMainForm::PublishSingleRead(TDevice* device, bool temperatures, bool level, bool executed) {
+  const int index = FDevices.IndexOf(device);
+  if (index < 0) return;
+  const auto protocol = static_cast<std::uint8_t>(CurrentProtocol());
+  auto snapshot = std::make_shared<TLineSnapshot>(TakeLineSnapshot(FDevices, protocol, UtcNowMs(), 0));
+  TDeviceReading& reading = snapshot->Devices[static_cast<std::size_t>(index)];
+  const TRequestOutcome outcome = RequestOutcome(executed, *device);
+  reading.Outcomes = {outcome};
+  reading.Read = true;
+  reading.LevelConfirmed = level && outcome.Ok;
+  reading.TemperaturesConfirmed = temperatures && outcome.Ok;
   FViewHub->Publish(std::move(snapshot));
 }
 
