@@ -52,12 +52,14 @@ TLineSnapshot Cycle(int devices, int sensors, int cycle, std::minstd_rand& rando
     r.SensorCount = static_cast<std::uint8_t>(sensors);
     r.Level = static_cast<std::uint16_t>(40 + (d * 7) % 160);
     const bool ok = d != 17;
-    r.Outcomes = {{"Чтение уровня", ok ? "Операция завершена успешно" : "Нет связи с прибором", ok}};
+    r.Outcomes = {
+        {"Чтение уровня", ok ? "Операция завершена успешно" : "Нет связи с прибором", ok}};
     r.Read = true;
     r.LevelConfirmed = r.TemperaturesConfirmed = ok;
     for (int i = 0; i < sensors; ++i) {
       const double t = 8 + 20 * std::sin(3.14159 * i / sensors) + d % 5;
-      std::uint16_t word = static_cast<std::uint16_t>(static_cast<std::int16_t>(t * 16 + noise(random)));
+      std::uint16_t word =
+          static_cast<std::uint16_t>(static_cast<std::int16_t>(t * 16 + noise(random)));
       if (!ok) word = kNoDataTemperature;
       if (ok && (d * 31 + i) % 97 == 0) word = kFaultTemperatureA;
       if (ok && (d * 17 + i) % 89 == 0) word = kNoDataTemperature;
@@ -149,10 +151,12 @@ void ViewsAfterOneCycle() {
     }));
 
   const double total = Median(allMs);
-  std::printf("Views after one cycle of %d devices x %d sensors (median of %d, offscreen)\n", kDevices, kSensors,
-              kRuns);
+  std::printf("Views after one cycle of %d devices x %d sensors (median of %d, offscreen)\n",
+              kDevices, kSensors, kRuns);
   std::printf("%-46s %10s %12s\n", "step", "ms", "of a frame");
-  const auto row = [](const char* what, double ms) { std::printf("%-46s %10.3f %12.3f\n", what, ms, ms / kFrameMs); };
+  const auto row = [](const char* what, double ms) {
+    std::printf("%-46s %10.3f %12.3f\n", what, ms, ms / kFrameMs);
+  };
   row("snapshot to the store (no view shown)", Median(storeMs));
   row("line overview alone: refresh + repaint", Median(overviewMs));
   row("temperature profile alone: refresh + repaint", Median(profileMs));
@@ -186,11 +190,13 @@ void StoreMemory() {
   malloc_trim(0);
   const std::size_t heap = HeapInUse() - before;
   const double readings = static_cast<double>(store->RowCount());
-  std::printf("Session trend store: 24 h of %d devices x %d sensors, a cycle per 10 s\n", kDevices, kSensors);
+  std::printf("Session trend store: 24 h of %d devices x %d sensors, a cycle per 10 s\n", kDevices,
+              kSensors);
   std::printf("%-46s %14.0f\n", "device-readings kept", readings);
   std::printf("%-46s %14.1f\n", "store's own count, MB", store->MemoryBytes() / 1048576.0);
   std::printf("%-46s %14.1f\n", "heap growth, MB", heap / 1048576.0);
-  std::printf("%-46s %14.1f\n", "bytes per device-reading (store's count)", store->MemoryBytes() / readings);
+  std::printf("%-46s %14.1f\n", "bytes per device-reading (store's count)",
+              store->MemoryBytes() / readings);
   std::printf("%-46s %14.1f\n", "bytes per device-reading (heap growth)", heap / readings);
   std::printf("%-46s %14.1f\n", "raw words alone (2 + 32 words), bytes", 2.0 * (2 + kSensors));
   std::printf("%-46s %14.3f\n", "taking one cycle, ms (mean)", addMs / kCycles);

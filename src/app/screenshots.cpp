@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QButtonGroup>
 #include <QDir>
+#include <QEventLoop>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -12,7 +13,6 @@
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QProgressBar>
-#include <QEventLoop>
 #include <QTimer>
 #include <cstdio>
 
@@ -29,8 +29,8 @@
 #include "ProfileDock.h"
 #include "StatisticsDock.h"
 #include "TrafficDock.h"
-#include "TrendDock.h"
 #include "Translations.h"
+#include "TrendDock.h"
 #include "UiHooks.h"
 #include "UploadSummaryForm.h"
 #include "VirtualLine.h"

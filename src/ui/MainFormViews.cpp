@@ -1,8 +1,8 @@
 // The "Вид" menu and the docks beside the tables. Each dock is its own class
 // (views/), given the view hub as its source; this file only creates, places
 // and connects them, and feeds the hub from the window's own events.
-#include <QMenu>
 #include <QGroupBox>
+#include <QMenu>
 #include <QMenuBar>
 #include <QTimer>
 
@@ -34,7 +34,8 @@ void TMainForm::CreateViews() {
   // while polling puts the data table's cursor on its row).
   connect(FViewHub, &TViewHub::SelectRequested, this, [this](int index) {
     if (index < 0 || index >= DeviceCount()) return;
-    if (!gbData->isHidden()) sgData->setCurrentCell(index + 1, sgData->currentColumn() < 0 ? 0 : sgData->currentColumn());
+    if (!gbData->isHidden())
+      sgData->setCurrentCell(index + 1, sgData->currentColumn() < 0 ? 0 : sgData->currentColumn());
     SelectDevice(index);
   });
   connect(sgData, &QTableWidget::currentCellChanged, this, [this] { UpdateViewedDevice(); });
@@ -75,7 +76,8 @@ void TMainForm::PublishSingleRead(TDevice* device, bool temperatures, bool level
   const int index = FDevices.IndexOf(device);
   if (index < 0) return;
   const auto protocol = static_cast<std::uint8_t>(CurrentProtocol());
-  auto snapshot = std::make_shared<TLineSnapshot>(TakeLineSnapshot(FDevices, protocol, UtcNowMs(), 0));
+  auto snapshot =
+      std::make_shared<TLineSnapshot>(TakeLineSnapshot(FDevices, protocol, UtcNowMs(), 0));
   TDeviceReading& reading = snapshot->Devices[static_cast<std::size_t>(index)];
   const TRequestOutcome outcome = RequestOutcome(executed, *device);
   reading.Outcomes = {outcome};

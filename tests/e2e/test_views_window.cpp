@@ -45,7 +45,8 @@ TEST(ViewsWindow, PollingAndASingleReadFillTheViewsInBothProtocols) {
       return int(mrOk);
     };
     hooks.Dialogs = [&](QDialog& d) {
-      if (auto* start = qobject_cast<TStartModeForm*>(&d)) start->SetItemIndex(protocol == dpModbus ? 1 : 0);
+      if (auto* start = qobject_cast<TStartModeForm*>(&d))
+        start->SetItemIndex(protocol == dpModbus ? 1 : 0);
       return int(mrOk);
     };
     std::unique_ptr<TVirtualLine> line;
@@ -57,8 +58,9 @@ TEST(ViewsWindow, PollingAndASingleReadFillTheViewsInBothProtocols) {
       auto* profile = form.findChild<TProfileDock*>(QStringLiteral("ProfileDock"));
       auto* trends = form.findChild<TTrendDock*>(QStringLiteral("TrendDock"));
       ASSERT_TRUE(overview && profile && trends);
-      for (QDockWidget* dock : {static_cast<QDockWidget*>(overview), static_cast<QDockWidget*>(profile),
-                                static_cast<QDockWidget*>(trends)})
+      for (QDockWidget* dock :
+           {static_cast<QDockWidget*>(overview), static_cast<QDockWidget*>(profile),
+            static_cast<QDockWidget*>(trends)})
         dock->show();
       line->Modify(3, [](TSimDevice& d) { d.Faults.Silent = true; });  // "Силос 4"
 
@@ -67,11 +69,13 @@ TEST(ViewsWindow, PollingAndASingleReadFillTheViewsInBothProtocols) {
       overview->FlushRefresh();
       TLineOverview* view = overview->View();
       EXPECT_EQ(view->CellColor(3, 1), TTemperatureScale::kFailedColor);
-      EXPECT_TRUE(view->ToolTipAt(view->CellCentre(3, 1)).contains(QString::fromUtf8("Нет связи с прибором")));
-      EXPECT_EQ(view->CellColor(1, 8), TTemperatureScale::kFaultColor);   // "Силос 2", sensor 8
+      EXPECT_TRUE(view->ToolTipAt(view->CellCentre(3, 1))
+                      .contains(QString::fromUtf8("Нет связи с прибором")));
+      EXPECT_EQ(view->CellColor(1, 8), TTemperatureScale::kFaultColor);  // "Силос 2", sensor 8
       EXPECT_EQ(view->CellColor(2, 6), TTemperatureScale::kNoDataColor);  // "Бункер 3", sensor 6
       const QColor sound = view->CellColor(0, 1);
-      EXPECT_NE(std::find(TTemperatureScale::kBandColors.begin(), TTemperatureScale::kBandColors.end(), sound),
+      EXPECT_NE(std::find(TTemperatureScale::kBandColors.begin(),
+                          TTemperatureScale::kBandColors.end(), sound),
                 TTemperatureScale::kBandColors.end());
 
       // A click on a column selects that device; the profile and the trends follow.
@@ -84,10 +88,11 @@ TEST(ViewsWindow, PollingAndASingleReadFillTheViewsInBothProtocols) {
       QApplication::processEvents();
       const auto counts = trends->PointCounts();
       ASSERT_FALSE(counts.empty());
-      EXPECT_GE(counts[0], 1);  // the level (equal readings in one pixel column are one point)
+      EXPECT_GE(counts[0], 1);   // the level (equal readings in one pixel column are one point)
       EXPECT_GE(counts[16], 1);  // sensor 16
       const QString level = QString::number(form.FViewHub->Latest()->Devices[4].Level);
-      EXPECT_TRUE(trends->ValuesAt(trends->ToMs()).contains(QString::fromUtf8("H: %1 дм").arg(level)));
+      EXPECT_TRUE(
+          trends->ValuesAt(trends->ToMs()).contains(QString::fromUtf8("H: %1 дм").arg(level)));
 
       form.StopAction->trigger();
       ASSERT_TRUE(QTest::qWaitFor([&] { return form.FThread.isNull(); }, 10000));

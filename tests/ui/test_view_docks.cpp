@@ -17,7 +17,8 @@
 
 namespace {
 
-TDeviceReading Reading(const char* name, std::uint16_t plant, std::vector<std::uint16_t> words, bool ok = true) {
+TDeviceReading Reading(const char* name, std::uint16_t plant, std::vector<std::uint16_t> words,
+                       bool ok = true) {
   TDeviceReading r;
   r.Name = name;
   r.PlantNumber = plant;
@@ -25,7 +26,8 @@ TDeviceReading Reading(const char* name, std::uint16_t plant, std::vector<std::u
   r.Temperatures = std::move(words);
   r.SensorCount = static_cast<std::uint8_t>(r.Temperatures.size());
   r.Level = 87;
-  r.Outcomes = {{"Чтение температурных значений", ok ? "Операция завершена успешно" : "Нет связи с прибором", ok}};
+  r.Outcomes = {{"Чтение температурных значений",
+                 ok ? "Операция завершена успешно" : "Нет связи с прибором", ok}};
   r.Read = r.LevelConfirmed = r.TemperaturesConfirmed = ok;
   return r;
 }
@@ -75,15 +77,17 @@ TEST(ViewDocks, ProfileShowsNormalNegativeFaultAndNoDataSensorsInTheirPlaces) {
   window.addDockWidget(Qt::RightDockWidgetArea, dock);
   window.resize(500, 600);
   window.show();
-  hub.Publish(Snapshot({Reading("Силос 1", 1201, {0x0191, 0xFF60, 0xAAAA, 0xDDDD, 0x55AA, 0x0010})}));
+  hub.Publish(
+      Snapshot({Reading("Силос 1", 1201, {0x0191, 0xFF60, 0xAAAA, 0xDDDD, 0x55AA, 0x0010})}));
   hub.SetCurrentIndex(0);
   dock->FlushRefresh();
   const TProfileView* view = dock->View();
   struct {
     TProfilePoint::TKind Kind;
     double Celsius;
-  } const expected[] = {{TProfilePoint::Value, 25.0625}, {TProfilePoint::Value, -10.0}, {TProfilePoint::Fault, 0},
-                        {TProfilePoint::NoData, 0},      {TProfilePoint::Fault, 0},    {TProfilePoint::Value, 1.0}};
+  } const expected[] = {{TProfilePoint::Value, 25.0625}, {TProfilePoint::Value, -10.0},
+                        {TProfilePoint::Fault, 0},       {TProfilePoint::NoData, 0},
+                        {TProfilePoint::Fault, 0},       {TProfilePoint::Value, 1.0}};
   ASSERT_EQ(view->Points().size(), 6u);
   for (std::size_t i = 0; i < 6; ++i) {
     SCOPED_TRACE(i);
@@ -116,7 +120,8 @@ TEST(ViewDocks, OverviewColoursAtAndAroundEachThresholdAndForFailedDevices) {
   struct {
     double Celsius;
     int Band;
-  } const cases[] = {{-25, 0}, {9.9375, 0}, {10, 1}, {19.9375, 1}, {20, 2}, {29.9375, 2}, {30, 3}, {85, 3}};
+  } const cases[] = {{-25, 0}, {9.9375, 0},  {10, 1}, {19.9375, 1},
+                     {20, 2},  {29.9375, 2}, {30, 3}, {85, 3}};
   for (const auto& c : cases) EXPECT_EQ(scale.Band(c.Celsius), c.Band) << c.Celsius;
 
   TViewHub hub;
@@ -140,7 +145,8 @@ TEST(ViewDocks, OverviewColoursAtAndAroundEachThresholdAndForFailedDevices) {
   EXPECT_EQ(view->CellColor(0, 5), TTemperatureScale::kNoDataColor);
   EXPECT_EQ(view->CellColor(1, 1), TTemperatureScale::kFailedColor);
   EXPECT_EQ(view->CellColor(2, 1), TTemperatureScale::kNotReadColor);
-  EXPECT_TRUE(view->ToolTipAt(view->CellCentre(1, 2)).contains(QString::fromUtf8("Нет связи с прибором")));
+  EXPECT_TRUE(
+      view->ToolTipAt(view->CellCentre(1, 2)).contains(QString::fromUtf8("Нет связи с прибором")));
   EXPECT_TRUE(view->ToolTipAt(view->CellCentre(0, 3)).contains(QString::fromUtf8("Датчик 3: 30")));
   // Clicks on a column ask for that device.
   int asked = -1;
@@ -180,8 +186,8 @@ TEST(ViewDocks, TrendsTakeLateAnswersFromAnotherThreadAndShowTheValuesUnderTheCu
   auto store = std::make_shared<TSessionTrendStore>();
   const std::int64_t t0 = 1'700'000'000'000;
   for (int i = 0; i < 120; ++i) {
-    auto s = Snapshot({Reading("Силос 1", 1201, {static_cast<std::uint16_t>(0x0100 + i), 0x0200})}, t0 + i * 10'000,
-                      static_cast<std::uint64_t>(i + 1));
+    auto s = Snapshot({Reading("Силос 1", 1201, {static_cast<std::uint16_t>(0x0100 + i), 0x0200})},
+                      t0 + i * 10'000, static_cast<std::uint64_t>(i + 1));
     store->Add(*s);
   }
   TViewHub hub;
@@ -202,13 +208,15 @@ TEST(ViewDocks, TrendsTakeLateAnswersFromAnotherThreadAndShowTheValuesUnderTheCu
   ASSERT_EQ(counts.size(), 2u);
   EXPECT_GE(counts[1], 120);  // a gap before the first reading, then every reading
   // Sensor 1 at t0 + 600 s reads 0x0100 + 60 sixteenths.
-  EXPECT_TRUE(dock->ValuesAt(t0 + 600'000).contains(QStringLiteral("1: ") + DegreesText((0x0100 + 60) / 16.0)));
+  EXPECT_TRUE(dock->ValuesAt(t0 + 600'000)
+                  .contains(QStringLiteral("1: ") + DegreesText((0x0100 + 60) / 16.0)));
   EXPECT_TRUE(dock->ValuesAt(t0 + 600'000).contains(QString::fromUtf8("H: 87 дм")));
   // Zoomed to the first ten minutes: fewer points, no longer following; the
   // answer to the older question (already taken) is never applied over it.
   dock->ShowRange(t0, t0 + 600'000);
   EXPECT_FALSE(dock->Following());
   dock->FlushRefresh();
-  ASSERT_TRUE(QTest::qWaitFor([&] { return dock->PointCounts().size() == 2 && dock->PointCounts()[1] < 80; }, 5000));
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] { return dock->PointCounts().size() == 2 && dock->PointCounts()[1] < 80; }, 5000));
   EXPECT_EQ(dock->FromMs(), t0);
 }

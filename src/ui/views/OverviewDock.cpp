@@ -46,7 +46,8 @@ TLineOverview::TLineOverview(QWidget* parent) : QWidget(parent) {
 }
 
 void TLineOverview::SetData(TSnapshotPtr snapshot, int current) {
-  const bool resized = !FSnapshot || !snapshot || FSnapshot->Devices.size() != snapshot->Devices.size();
+  const bool resized =
+      !FSnapshot || !snapshot || FSnapshot->Devices.size() != snapshot->Devices.size();
   FSnapshot = std::move(snapshot);
   FCurrent = current;
   Rebuild();
@@ -100,7 +101,9 @@ void TLineOverview::Rebuild() {
     const bool ok = d.Ok();
     const int sensors = static_cast<int>(d.Temperatures.size());
     for (int s = 1; s <= sensors; ++s) {
-      QRgb color = neverRead ? notRead : !ok ? failed : FScale.WordColor(d.Temperatures[static_cast<std::size_t>(s - 1)]).rgb();
+      QRgb color = neverRead ? notRead
+                   : !ok     ? failed
+                         : FScale.WordColor(d.Temperatures[static_cast<std::size_t>(s - 1)]).rgb();
       reinterpret_cast<QRgb*>(FCells.scanLine(RowOf(s)))[i] = color;
     }
   }
@@ -118,8 +121,9 @@ QRectF TLineOverview::CellArea() const {
 QSize TLineOverview::minimumSizeHint() const {
   const QFontMetrics fm = fontMetrics();
   // A pixel a device before the view scrolls.
-  return QSize(fm.horizontalAdvance(QStringLiteral("32")) + 10 + kRightMargin + std::max(1, Columns()),
-               3 * fm.height() + 40);
+  return QSize(
+      fm.horizontalAdvance(QStringLiteral("32")) + 10 + kRightMargin + std::max(1, Columns()),
+      3 * fm.height() + 40);
 }
 
 QSize TLineOverview::sizeHint() const {
@@ -129,14 +133,16 @@ QSize TLineOverview::sizeHint() const {
 int TLineOverview::ColumnAt(const QPoint& pos) const {
   const int n = Columns();
   const QRectF a = CellArea();
-  if (n == 0 || pos.x() < a.left() || pos.x() >= a.right() || pos.y() < a.top() - kMarkGap) return -1;
+  if (n == 0 || pos.x() < a.left() || pos.x() >= a.right() || pos.y() < a.top() - kMarkGap)
+    return -1;
   return std::clamp(static_cast<int>((pos.x() - a.left()) * n / a.width()), 0, n - 1);
 }
 
 int TLineOverview::SensorAt(const QPoint& pos) const {
   const QRectF a = CellArea();
   if (ColumnAt(pos) < 0 || pos.y() < a.top() || pos.y() >= a.bottom()) return 0;
-  const int row = std::clamp(static_cast<int>((pos.y() - a.top()) * Rows() / a.height()), 0, Rows() - 1);
+  const int row =
+      std::clamp(static_cast<int>((pos.y() - a.top()) * Rows() / a.height()), 0, Rows() - 1);
   return FSensorOneAtTop ? row + 1 : Rows() - row;
 }
 
@@ -167,7 +173,9 @@ QString TLineOverview::ToolTipAt(const QPoint& pos) const {
   }
   const int sensor = SensorAt(pos);
   if (sensor >= 1 && sensor <= static_cast<int>(d.Temperatures.size()))
-    lines << Tr("Датчик %1: %2").arg(sensor).arg(WordText(d.Temperatures[static_cast<std::size_t>(sensor - 1)]));
+    lines << Tr("Датчик %1: %2")
+                 .arg(sensor)
+                 .arg(WordText(d.Temperatures[static_cast<std::size_t>(sensor - 1)]));
   lines << Tr("H = %1 дм").arg(d.Level);
   return lines.join(QLatin1Char('\n'));
 }
@@ -226,9 +234,11 @@ void TLineOverview::PaintPatterns(QPainter& p, const QRectF& a) const {
   // Grid lines where the cells are wide enough to keep their colour.
   p.setPen(QPen(palette().color(QPalette::Window), 1));
   if (w >= 4)
-    for (int i = 1; i < n; ++i) p.drawLine(QPointF(a.left() + i * w, a.top()), QPointF(a.left() + i * w, a.bottom()));
+    for (int i = 1; i < n; ++i)
+      p.drawLine(QPointF(a.left() + i * w, a.top()), QPointF(a.left() + i * w, a.bottom()));
   if (h >= 4)
-    for (int r = 1; r < Rows(); ++r) p.drawLine(QPointF(a.left(), a.top() + r * h), QPointF(a.right(), a.top() + r * h));
+    for (int r = 1; r < Rows(); ++r)
+      p.drawLine(QPointF(a.left(), a.top() + r * h), QPointF(a.right(), a.top() + r * h));
   for (int i = 0; i < n; ++i) {
     const TDeviceReading& d = FSnapshot->Devices[static_cast<std::size_t>(i)];
     const double x = a.left() + i * w;
@@ -264,8 +274,8 @@ void TLineOverview::PaintPatterns(QPainter& p, const QRectF& a) const {
     p.drawRect(c.adjusted(-1, -1, 1, 1));
     const double cx = c.center().x();
     p.setBrush(Qt::black);
-    p.drawPolygon(QPolygonF({QPointF(cx - 5, a.top() - kMarkGap), QPointF(cx + 5, a.top() - kMarkGap),
-                             QPointF(cx, a.top() - 2)}));
+    p.drawPolygon(QPolygonF({QPointF(cx - 5, a.top() - kMarkGap),
+                             QPointF(cx + 5, a.top() - kMarkGap), QPointF(cx, a.top() - 2)}));
     p.setBrush(Qt::NoBrush);
   }
 }
@@ -287,7 +297,8 @@ void TLineOverview::PaintLabels(QPainter& p, const QRectF& a) const {
     const TDeviceReading& d = FSnapshot->Devices[static_cast<std::size_t>(i)];
     QString label;
     if (w >= 40)
-      label = fm.elidedText(QString::fromStdString(d.Name), Qt::ElideRight, static_cast<int>(w) - 2);
+      label =
+          fm.elidedText(QString::fromStdString(d.Name), Qt::ElideRight, static_cast<int>(w) - 2);
     else if (w >= fm.horizontalAdvance(QStringLiteral("255")) + 2)
       label = QString::number(d.SystemAddress);
     if (!label.isEmpty())
@@ -320,7 +331,8 @@ void TLineOverview::PaintLegend(QPainter& p) const {
     x += box + 4 + fm.horizontalAdvance(text) + 12;
   };
   const QStringList labels = FScale.BandLabels();
-  for (int b = 0; b < 4; ++b) swatch(TTemperatureScale::kBandColors[static_cast<std::size_t>(b)], labels[b] + Tr(" °C"), 0);
+  for (int b = 0; b < 4; ++b)
+    swatch(TTemperatureScale::kBandColors[static_cast<std::size_t>(b)], labels[b] + Tr(" °C"), 0);
   swatch(TTemperatureScale::kFaultColor, Tr("неисправен"), 1);
   swatch(TTemperatureScale::kNoDataColor, Tr("нет данных"), 2);
   swatch(TTemperatureScale::kFailedColor, Tr("нет связи"), 0);
@@ -341,11 +353,13 @@ TOverviewDock::TOverviewDock(TViewHub* hub, QWidget* parent)
 
   auto* thresholds = new QAction(Tr("Пороги температуры…"), this);
   thresholds->setObjectName(QStringLiteral("OverviewThresholdsAction"));
-  connect(thresholds, &QAction::triggered, this, [this] { RunGuarded([this] { EditThresholds(); }); });
+  connect(thresholds, &QAction::triggered, this,
+          [this] { RunGuarded([this] { EditThresholds(); }); });
   FSensorOneAtBottom = new QAction(Tr("Датчик 1 внизу"), this);
   FSensorOneAtBottom->setObjectName(QStringLiteral("OverviewSensorOneAtBottomAction"));
   FSensorOneAtBottom->setCheckable(true);
-  connect(FSensorOneAtBottom, &QAction::toggled, this, [this](bool bottom) { SetSensorOneAtTop(!bottom); });
+  connect(FSensorOneAtBottom, &QAction::toggled, this,
+          [this](bool bottom) { SetSensorOneAtTop(!bottom); });
   auto* separator = new QAction(this);
   separator->setSeparator(true);
   FView->addActions({separator, thresholds, FSensorOneAtBottom});

@@ -63,9 +63,12 @@ void TProfileView::SetReading(const TDeviceReading* reading, std::int64_t timeMs
   FEmptyText = emptyText;
   if (reading) {
     FPoints = ProfilePoints(*reading);
-    const QString level = reading->Ok() || reading->LevelConfirmed ? Tr("%1 дм").arg(reading->Level) : Tr("—");
-    FTitle = Tr("%1, зав. № %2").arg(QString::fromStdString(reading->Name)).arg(reading->PlantNumber);
-    const QString time = QDateTime::fromMSecsSinceEpoch(timeMs).toString(QStringLiteral("dd.MM.yyyy HH:mm:ss"));
+    const QString level =
+        reading->Ok() || reading->LevelConfirmed ? Tr("%1 дм").arg(reading->Level) : Tr("—");
+    FTitle =
+        Tr("%1, зав. № %2").arg(QString::fromStdString(reading->Name)).arg(reading->PlantNumber);
+    const QString time =
+        QDateTime::fromMSecsSinceEpoch(timeMs).toString(QStringLiteral("dd.MM.yyyy HH:mm:ss"));
     FSubtitle = Tr("H = %1, %2").arg(level, time);
     if (reading->Outcomes.empty()) {
       FSubtitle = Tr("Не опрашивался");
@@ -105,7 +108,8 @@ QRectF TProfileView::PlotArea() const {
   const double top = 3 * fm.height() + 14;  // title, subtitle, axis names
   const double left = fm.horizontalAdvance(QStringLiteral("32")) + 16;
   const double bottom = fm.height() + 10;
-  return QRectF(left, top, std::max(10.0, width() - left - 16), std::max(10.0, height() - top - bottom));
+  return QRectF(left, top, std::max(10.0, width() - left - 16),
+                std::max(10.0, height() - top - bottom));
 }
 
 double TProfileView::X(double celsius, const QRectF& a) const {
@@ -144,7 +148,8 @@ void TProfileView::Paint(QPainter& p) const {
   p.drawText(QRectF(6, 4, width() - 12, fm.height()), Qt::AlignLeft | Qt::AlignVCenter, FTitle);
   p.setFont(font());
   p.setPen(FFailed ? kFaultMarkColor : text);
-  p.drawText(QRectF(6, 6 + fm.height(), width() - 12, fm.height()), Qt::AlignLeft | Qt::AlignVCenter,
+  p.drawText(QRectF(6, 6 + fm.height(), width() - 12, fm.height()),
+             Qt::AlignLeft | Qt::AlignVCenter,
              fm.elidedText(FSubtitle, Qt::ElideRight, width() - 12));
   const QRectF a = PlotArea();
   if (FPoints.empty()) {
@@ -155,7 +160,8 @@ void TProfileView::Paint(QPainter& p) const {
   // Grid and axes: temperature ticks below, sensor numbers on the left.
   const QColor grid(0xE0, 0xE0, 0xE0);
   p.setPen(QPen(grid, 1));
-  for (double t = FMin; t <= FMax + FStep / 2; t += FStep) p.drawLine(QPointF(X(t, a), a.top()), QPointF(X(t, a), a.bottom()));
+  for (double t = FMin; t <= FMax + FStep / 2; t += FStep)
+    p.drawLine(QPointF(X(t, a), a.top()), QPointF(X(t, a), a.bottom()));
   if (FMin < 0 && FMax > 0) {
     p.setPen(QPen(QColor(0xA0, 0xA0, 0xA0), 1));
     p.drawLine(QPointF(X(0, a), a.top()), QPointF(X(0, a), a.bottom()));
@@ -168,16 +174,17 @@ void TProfileView::Paint(QPainter& p) const {
                QLocale().toString(t, 'g', 4));
   }
   // The axis names above the plot: sensor number on the left, degrees on the right.
-  p.drawText(QRectF(0, a.top() - fm.height() - 2, a.left() - 2, fm.height()), Qt::AlignRight | Qt::AlignBottom,
-             Tr("№"));
-  p.drawText(QRectF(a.right() - 60, a.top() - fm.height() - 2, 60, fm.height()), Qt::AlignRight | Qt::AlignBottom,
-             Tr("°C"));
+  p.drawText(QRectF(0, a.top() - fm.height() - 2, a.left() - 2, fm.height()),
+             Qt::AlignRight | Qt::AlignBottom, Tr("№"));
+  p.drawText(QRectF(a.right() - 60, a.top() - fm.height() - 2, 60, fm.height()),
+             Qt::AlignRight | Qt::AlignBottom, Tr("°C"));
   const int n = static_cast<int>(FPoints.size());
-  const int labelStep = std::max(1, static_cast<int>(std::ceil((fm.height() + 1) / (a.height() / n))));
+  const int labelStep =
+      std::max(1, static_cast<int>(std::ceil((fm.height() + 1) / (a.height() / n))));
   for (int s = 1; s <= n; ++s) {
     if ((s - 1) % labelStep != 0 && s != n) continue;
-    p.drawText(QRectF(0, Y(s, a) - fm.height() / 2.0, a.left() - 6, fm.height()), Qt::AlignRight | Qt::AlignVCenter,
-               QString::number(s));
+    p.drawText(QRectF(0, Y(s, a) - fm.height() / 2.0, a.left() - 6, fm.height()),
+               Qt::AlignRight | Qt::AlignVCenter, QString::number(s));
   }
   // The line, broken at every sensor without a value.
   QPainterPath path;
@@ -211,8 +218,8 @@ void TProfileView::Paint(QPainter& p) const {
       const QPointF m = at + QPointF(c + 2, 0);
       p.drawLine(m + QPointF(-c, -c), m + QPointF(c, c));
       p.drawLine(m + QPointF(-c, c), m + QPointF(c, -c));
-      p.drawText(QRectF(m.x() + c + 3, m.y() - fm.height() / 2.0, 60, fm.height()), Qt::AlignLeft | Qt::AlignVCenter,
-                 QStringLiteral("****"));
+      p.drawText(QRectF(m.x() + c + 3, m.y() - fm.height() / 2.0, 60, fm.height()),
+                 Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("****"));
     }
   }
   p.setBrush(Qt::NoBrush);
@@ -230,7 +237,8 @@ TProfileDock::TProfileDock(TViewHub* hub, QWidget* parent)
   separator->setSeparator(true);
   FView->addActions({separator, FSensorOneAtBottom});
   SetContent(FView);
-  connect(FSensorOneAtBottom, &QAction::toggled, this, [this](bool bottom) { SetSensorOneAtTop(!bottom); });
+  connect(FSensorOneAtBottom, &QAction::toggled, this,
+          [this](bool bottom) { SetSensorOneAtTop(!bottom); });
   FSensorOneAtBottom->setChecked(!Option(QStringLiteral("sensorOneAtTop"), true).toBool());
   connect(FHub, &TViewHub::SnapshotReady, this, &TViewDock::ScheduleRefresh);
   connect(FHub, &TViewHub::CurrentChanged, this, &TViewDock::ScheduleRefresh);
@@ -246,10 +254,12 @@ void TProfileDock::RefreshView() {
   const TSnapshotPtr snapshot = FHub->Latest();
   const int index = FHub->CurrentIndex();
   if (!snapshot || index < 0 || index >= static_cast<int>(snapshot->Devices.size())) {
-    FView->SetReading(nullptr, 0, index < 0 ? Tr("Нет выбранного прибора") : Tr("Нет данных опроса"));
+    FView->SetReading(nullptr, 0,
+                      index < 0 ? Tr("Нет выбранного прибора") : Tr("Нет данных опроса"));
     return;
   }
-  FView->SetReading(&snapshot->Devices[static_cast<std::size_t>(index)], snapshot->TimeMs, QString());
+  FView->SetReading(&snapshot->Devices[static_cast<std::size_t>(index)], snapshot->TimeMs,
+                    QString());
 }
 
 QSize TProfileDock::ImageSize() const {

@@ -26,7 +26,9 @@ struct TTemperatureScale {
 
   // 0 … 3: the band a temperature falls into.
   int Band(double celsius) const;
-  QColor Color(double celsius) const { return kBandColors[static_cast<std::size_t>(Band(celsius))]; }
+  QColor Color(double celsius) const {
+    return kBandColors[static_cast<std::size_t>(Band(celsius))];
+  }
   // The colour of a cell with this raw word.
   QColor WordColor(std::uint16_t word) const;
   // "< 10", "10 … 20", "20 … 30", "≥ 30".

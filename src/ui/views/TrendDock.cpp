@@ -28,9 +28,10 @@ QString Tr(const char* utf8) {
 // line costs the raster engine a path stroke per segment, a hundred times
 // the time of a plain one.
 const QColor kSeriesColors[] = {
-    QColor(0x1F, 0x77, 0xB4), QColor(0xFF, 0x7F, 0x0E), QColor(0x2C, 0xA0, 0x2C), QColor(0xD6, 0x27, 0x28),
-    QColor(0x94, 0x67, 0xBD), QColor(0x8C, 0x56, 0x4B), QColor(0xE3, 0x77, 0xC2), QColor(0x7F, 0x7F, 0x7F),
-    QColor(0xBC, 0xBD, 0x22), QColor(0x17, 0xBE, 0xCF), QColor(0x00, 0x3F, 0x7F), QColor(0x99, 0x66, 0x00)};
+    QColor(0x1F, 0x77, 0xB4), QColor(0xFF, 0x7F, 0x0E), QColor(0x2C, 0xA0, 0x2C),
+    QColor(0xD6, 0x27, 0x28), QColor(0x94, 0x67, 0xBD), QColor(0x8C, 0x56, 0x4B),
+    QColor(0xE3, 0x77, 0xC2), QColor(0x7F, 0x7F, 0x7F), QColor(0xBC, 0xBD, 0x22),
+    QColor(0x17, 0xBE, 0xCF), QColor(0x00, 0x3F, 0x7F), QColor(0x99, 0x66, 0x00)};
 constexpr int kLegendLimit = 12;  // more series than this: no legend, the readout names them
 
 QPen SeriesPen(int series) {
@@ -98,7 +99,8 @@ TTrendDock::TTrendDock(TViewHub* hub, std::shared_ptr<ITrendSource> source, QWid
   FPlot->yAxis2->setLabel(Tr("H, дм"));
   FPlot->yAxis2->setVisible(true);
   FPlot->plotLayout()->insertRow(0);
-  FTitle = new QCPTextElement(FPlot, QString(), QFont(font().family(), font().pointSize(), QFont::Bold));
+  FTitle =
+      new QCPTextElement(FPlot, QString(), QFont(font().family(), font().pointSize(), QFont::Bold));
   FPlot->plotLayout()->addElement(0, 0, FTitle);
   FEmpty = new QCPItemText(FPlot);
   FEmpty->position->setType(QCPItemPosition::ptAxisRectRatio);
@@ -119,7 +121,8 @@ TTrendDock::TTrendDock(TViewHub* hub, std::shared_ptr<ITrendSource> source, QWid
   // Options: the span and the series, each remembered.
   const int minutes = Option(QStringLiteral("spanMinutes"), 60).toInt();
   const auto found = std::find(kSpansMinutes.begin(), kSpansMinutes.end(), minutes);
-  FSpan->setCurrentIndex(found == kSpansMinutes.end() ? 1 : static_cast<int>(found - kSpansMinutes.begin()));
+  FSpan->setCurrentIndex(
+      found == kSpansMinutes.end() ? 1 : static_cast<int>(found - kSpansMinutes.begin()));
   std::vector<int> series;
   const QVariant stored = Option(QStringLiteral("series"), QVariant());
   if (stored.isValid()) {
@@ -130,7 +133,8 @@ TTrendDock::TTrendDock(TViewHub* hub, std::shared_ptr<ITrendSource> source, QWid
   SetSeries(series);
 
   connect(FSpan, &QComboBox::currentIndexChanged, this, [this](int i) {
-    SetOption(QStringLiteral("spanMinutes"), kSpansMinutes[static_cast<std::size_t>(std::max(0, i))]);
+    SetOption(QStringLiteral("spanMinutes"),
+              kSpansMinutes[static_cast<std::size_t>(std::max(0, i))]);
     Follow();
   });
   connect(now, &QToolButton::clicked, this, &TTrendDock::Follow);
@@ -138,7 +142,8 @@ TTrendDock::TTrendDock(TViewHub* hub, std::shared_ptr<ITrendSource> source, QWid
   connect(FPlot->xAxis, qOverload<const QCPRange&>(&QCPAxis::rangeChanged), this, [this] {
     if (!FSettingRange) UserMovedRange();
   });
-  connect(FPlot, &QCustomPlot::mouseMove, this, [this](QMouseEvent* e) { ShowCursor(e->position().x()); });
+  connect(FPlot, &QCustomPlot::mouseMove, this,
+          [this](QMouseEvent* e) { ShowCursor(e->position().x()); });
   connect(FHub, &TViewHub::SnapshotReady, this, &TViewDock::ScheduleRefresh);
   connect(FHub, &TViewHub::CurrentChanged, this, &TViewDock::ScheduleRefresh);
 }
@@ -153,7 +158,8 @@ int TTrendDock::SpanMinutes() const {
 
 void TTrendDock::SetSpanMinutes(int minutes) {
   const auto found = std::find(kSpansMinutes.begin(), kSpansMinutes.end(), minutes);
-  if (found != kSpansMinutes.end()) FSpan->setCurrentIndex(static_cast<int>(found - kSpansMinutes.begin()));
+  if (found != kSpansMinutes.end())
+    FSpan->setCurrentIndex(static_cast<int>(found - kSpansMinutes.begin()));
 }
 
 void TTrendDock::SetSeries(std::vector<int> series) {
@@ -182,7 +188,8 @@ void TTrendDock::BuildSeriesMenu() {
   connect(level, &QAction::triggered, this, [this] { SetSeries({kLevelSeries}); });
   FSeriesMenu->addSeparator();
   for (int s = kLevelSeries; s <= kMaxTrendSeries; ++s) {
-    QAction* item = FSeriesMenu->addAction(s == kLevelSeries ? Tr("Уровень") : Tr("Датчик %1").arg(s));
+    QAction* item =
+        FSeriesMenu->addAction(s == kLevelSeries ? Tr("Уровень") : Tr("Датчик %1").arg(s));
     item->setObjectName(QStringLiteral("TrendSeries%1").arg(s));
     item->setCheckable(true);
     item->setChecked(std::binary_search(FSeries.begin(), FSeries.end(), s));
@@ -193,7 +200,8 @@ void TTrendDock::BuildSeriesMenu() {
       else
         next.erase(std::remove(next.begin(), next.end(), s), next.end());
       // The menu is rebuilt once it has closed, not under the user's pointer.
-      QMetaObject::invokeMethod(this, [this, next] { SetSeries(next); }, Qt::QueuedConnection);
+      QMetaObject::invokeMethod(
+          this, [this, next] { SetSeries(next); }, Qt::QueuedConnection);
     });
   }
 }
@@ -236,7 +244,8 @@ void TTrendDock::RefreshView() {
   }
   const TDeviceReading& device = snapshot->Devices[static_cast<std::size_t>(index)];
   FPlant = device.PlantNumber;
-  FTitle->setText(Tr("%1, зав. № %2").arg(QString::fromStdString(device.Name)).arg(device.PlantNumber));
+  FTitle->setText(
+      Tr("%1, зав. № %2").arg(QString::fromStdString(device.Name)).arg(device.PlantNumber));
   if (FFollowing) {
     const std::int64_t span = static_cast<std::int64_t>(SpanMinutes()) * 60'000;
     SetXRange(snapshot->TimeMs - span, snapshot->TimeMs);
@@ -256,7 +265,8 @@ void TTrendDock::RefreshView() {
     if (QThread::currentThread() == QCoreApplication::instance()->thread())
       deliver();
     else
-      QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(deliver), Qt::QueuedConnection);
+      QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(deliver),
+                                Qt::QueuedConnection);
   });
 }
 
@@ -266,7 +276,8 @@ void TTrendDock::Apply(TTrendResult result) {
   FPlot->clearGraphs();
   bool any = false, anyTemperature = false, anyLevel = false;
   for (const TTrendSeries& s : result.Series) {
-    QCPGraph* graph = FPlot->addGraph(FPlot->xAxis, s.Series == kLevelSeries ? FPlot->yAxis2 : FPlot->yAxis);
+    QCPGraph* graph =
+        FPlot->addGraph(FPlot->xAxis, s.Series == kLevelSeries ? FPlot->yAxis2 : FPlot->yAxis);
     graph->setPen(SeriesPen(s.Series));
     graph->setName(SeriesName(s.Series));
     graph->setAdaptiveSampling(false);  // the source has reduced already
@@ -294,7 +305,9 @@ void TTrendDock::Apply(TTrendResult result) {
       bool found = false;
       const QCPRange r = g->getValueRange(found, QCP::sdBoth, FPlot->xAxis->range());
       if (!found) continue;
-      axis->setRange(first ? r : QCPRange(std::min(axis->range().lower, r.lower), std::max(axis->range().upper, r.upper)));
+      axis->setRange(first ? r
+                           : QCPRange(std::min(axis->range().lower, r.lower),
+                                      std::max(axis->range().upper, r.upper)));
       first = false;
     }
     if (first) return;
@@ -333,12 +346,13 @@ QString TTrendDock::ValuesAt(std::int64_t timeMs) const {
                                      : Tr("%1: %2").arg(series).arg(ValueText(series, it->value)));
   }
   if (parts.isEmpty()) return {};
-  return QDateTime::fromMSecsSinceEpoch(timeMs).toString(QStringLiteral("dd.MM HH:mm:ss")) + Tr(" — ") +
-         parts.join(Tr("; ")) + Tr(" °C");
+  return QDateTime::fromMSecsSinceEpoch(timeMs).toString(QStringLiteral("dd.MM HH:mm:ss")) +
+         Tr(" — ") + parts.join(Tr("; ")) + Tr(" °C");
 }
 
 void TTrendDock::ShowCursor(double x) {
-  if (!FPlot->axisRect()->rect().contains(QPoint(static_cast<int>(x), FPlot->axisRect()->center().y()))) {
+  if (!FPlot->axisRect()->rect().contains(
+          QPoint(static_cast<int>(x), FPlot->axisRect()->center().y()))) {
     FCursor->setVisible(false);
     FPlot->replot(QCustomPlot::rpQueuedReplot);
     return;
