@@ -231,42 +231,53 @@ void TLineOverview::Paint(QPainter& p, bool vector) const {
 void TLineOverview::PaintPatterns(QPainter& p, const QRectF& a) const {
   const int n = Columns();
   const double w = a.width() / n, h = a.height() / Rows();
-  // Grid lines where the cells are wide enough to keep their colour.
-  p.setPen(QPen(palette().color(QPalette::Window), 1));
+  // Grid lines where the cells are wide enough to keep their colour. Lines,
+  // marks and frames are filled rectangles: a wide pen would be stroked as a
+  // path, hundreds of times a repaint.
+  const QColor gridColor = palette().color(QPalette::Window);
+  const QRect whole = a.toAlignedRect();
   if (w >= 4)
     for (int i = 1; i < n; ++i)
-      p.drawLine(QPointF(a.left() + i * w, a.top()), QPointF(a.left() + i * w, a.bottom()));
+      p.fillRect(QRect(static_cast<int>(a.left() + i * w), whole.top(), 1, whole.height()),
+                 gridColor);
   if (h >= 4)
     for (int r = 1; r < Rows(); ++r)
-      p.drawLine(QPointF(a.left(), a.top() + r * h), QPointF(a.right(), a.top() + r * h));
+      p.fillRect(QRect(whole.left(), static_cast<int>(a.top() + r * h), whole.width(), 1),
+                 gridColor);
+  // Fault and no-data cells: a cross and a stroke where there is room, drawn
+  // in one call each.
+  QVector<QLineF> crosses, strokes;
+  QVector<QRectF> outlines;
   for (int i = 0; i < n; ++i) {
     const TDeviceReading& d = FSnapshot->Devices[static_cast<std::size_t>(i)];
     const double x = a.left() + i * w;
     if (!d.Ok()) continue;
-    // Fault and no-data cells: a cross and a stroke where there is room.
     if (w >= 6 && h >= 6) {
       for (std::size_t s = 0; s < d.Temperatures.size(); ++s) {
         const std::uint16_t word = d.Temperatures[s];
         if (word != kNoDataTemperature && !IsFault(word)) continue;
         const QRectF c(x + 1.5, a.top() + RowOf(static_cast<int>(s) + 1) * h + 1.5, w - 3, h - 3);
         if (IsFault(word)) {
-          p.setPen(QPen(Qt::white, 1.5));
-          p.drawLine(c.topLeft(), c.bottomRight());
-          p.drawLine(c.topRight(), c.bottomLeft());
+          crosses << QLineF(c.topLeft(), c.bottomRight()) << QLineF(c.topRight(), c.bottomLeft());
         } else {
-          p.setPen(QPen(QColor(0x90, 0x90, 0x90), 1));
-          p.drawRect(c);
-          p.drawLine(c.bottomLeft(), c.topRight());
+          outlines << c;
+          strokes << QLineF(c.bottomLeft(), c.topRight());
         }
       }
     }
     // The level: a mark across the column at its height on the line's scale.
     const double y = a.bottom() - std::min(1.0, double(d.Level) / FLevelScaleDm) * a.height();
-    p.setPen(QPen(Qt::white, 4));
-    p.drawLine(QPointF(x, y), QPointF(x + w, y));
-    p.setPen(QPen(Qt::black, 2));
-    p.drawLine(QPointF(x, y), QPointF(x + w, y));
+    const int left = static_cast<int>(x), right = static_cast<int>(x + w),
+              top = static_cast<int>(y);
+    p.fillRect(QRect(left, top - 2, std::max(1, right - left), 4), Qt::white);
+    p.fillRect(QRect(left, top - 1, std::max(1, right - left), 2), Qt::black);
   }
+  p.setPen(QPen(Qt::white, 0));  // cosmetic 1-pixel pens: the fast path
+  p.drawLines(crosses);
+  p.setPen(QPen(QColor(0x90, 0x90, 0x90), 0));
+  p.setBrush(Qt::NoBrush);
+  p.drawRects(outlines);
+  p.drawLines(strokes);
   if (FCurrent >= 0 && FCurrent < n) {
     const QRectF c(a.left() + FCurrent * w, a.top(), w, a.height());
     p.setPen(QPen(Qt::black, 2));

@@ -239,6 +239,7 @@ void TTrendDock::RefreshView() {
     FTitle->setText(QString());
     FEmpty->setText(index < 0 ? Tr("Нет выбранного прибора") : Tr("Нет данных опроса"));
     FPlot->clearGraphs();
+    FGraphSeries.clear();
     FPlot->replot();
     return;
   }
@@ -317,6 +318,10 @@ void TTrendDock::Apply(TTrendResult result) {
   if (anyTemperature) fit(FPlot->yAxis, false);
   if (anyLevel) fit(FPlot->yAxis2, true);
   FPlot->legend->setVisible(any && FPlot->graphCount() <= kLegendLimit);
+  // A few lines are drawn smooth; a bundle of thirty is drawn plain, which is
+  // cheaper and looks the same where the lines crowd.
+  const bool smooth = FPlot->graphCount() <= kLegendLimit;
+  for (int i = 0; i < FPlot->graphCount(); ++i) FPlot->graph(i)->setAntialiased(smooth);
   FEmpty->setText(any ? QString() : Tr("Нет показаний за этот период"));
   FPlot->replot(QCustomPlot::rpQueuedReplot);
 }

@@ -81,6 +81,7 @@ class TTrendDock : public TViewDock {
   QMenu* FSeriesMenu;
   QLabel* FReadout;
   std::vector<int> FSeries;
+  std::vector<int> FGraphSeries;  // the series the plot's graphs stand for, in order
   bool FFollowing = true;
   bool FSettingRange = false;
   std::int64_t FFromMs = 0, FToMs = 0;
