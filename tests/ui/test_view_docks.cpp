@@ -3,6 +3,8 @@
 // devices, the thresholds dialog, and the trend view taking its points from a
 // source that answers later from another thread.
 #include <QDoubleSpinBox>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QLabel>
 #include <QMainWindow>
 #include <QTest>
@@ -219,4 +221,18 @@ TEST(ViewDocks, TrendsTakeLateAnswersFromAnotherThreadAndShowTheValuesUnderTheCu
   ASSERT_TRUE(QTest::qWaitFor(
       [&] { return dock->PointCounts().size() == 2 && dock->PointCounts()[1] < 80; }, 5000));
   EXPECT_EQ(dock->FromMs(), t0);
+  // Each view's picture as PNG and as SVG (lines, not an embedded picture).
+  QTemporaryDir dir;
+  for (TViewDock* view : {static_cast<TViewDock*>(dock), static_cast<TViewDock*>(new TOverviewDock(&hub, &window)),
+                          static_cast<TViewDock*>(new TProfileDock(&hub, &window))}) {
+    SCOPED_TRACE(view->objectName().toStdString());
+    view->FlushRefresh();
+    ASSERT_TRUE(view->WriteImage(dir.filePath(view->objectName() + QStringLiteral(".png"))));
+    ASSERT_TRUE(view->WriteImage(dir.filePath(view->objectName() + QStringLiteral(".svg"))));
+    QFile svg(dir.filePath(view->objectName() + QStringLiteral(".svg")));
+    ASSERT_TRUE(svg.open(QIODevice::ReadOnly));
+    const QByteArray text = svg.readAll();
+    EXPECT_TRUE(text.contains("<svg"));
+    EXPECT_FALSE(text.contains("<image"));
+  }
 }
