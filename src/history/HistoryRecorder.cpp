@@ -1,6 +1,9 @@
 #include "HistoryRecorder.h"
 
 #include <sqlite3.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
 
 #include <chrono>
 #include <cmath>
@@ -15,9 +18,37 @@ constexpr int kRetentionBatch = 5000;
 
 }  // namespace
 
+bool NoRoomFor(const std::string& path) {
+  // A failed write leaves SQLite's errno overwritten by what it did next:
+  // look at the room itself.
+  struct statvfs fs {};
+  const std::string folder = path.substr(0, path.find_last_of('/') + 1);
+  if (::statvfs(folder.empty() ? "." : folder.c_str(), &fs) == 0 &&
+      static_cast<std::uint64_t>(fs.f_bavail) * fs.f_frsize < (1u << 20))
+    return true;
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
+    for (const std::string& file : {path, path + "-wal", path + "-journal"}) {
+      struct stat st {};
+      if (::stat(file.c_str(), &st) == 0 &&
+          static_cast<rlim_t>(st.st_size) + (1u << 16) >= limit.rlim_cur)
+        return true;
+    }
+  }
+  return false;
+}
+
+std::string HistoryFailureText(const std::exception& e, const std::string& path) {
+  if (const auto* s = dynamic_cast<const ESqlite*>(&e);
+      s && s->Primary() == SQLITE_IOERR && !path.empty() && NoRoomFor(path))
+    return "диск заполнен";
+  return HistoryFailureText(e);
+}
+
 std::string HistoryFailureText(const std::exception& e) {
   if (dynamic_cast<const EHistoryRefused*>(&e)) return e.what();
   if (const auto* s = dynamic_cast<const ESqlite*>(&e)) {
+    if (s->IsDiskFull()) return "диск заполнен";
     switch (s->Primary()) {
       case SQLITE_FULL:
         return "диск заполнен";
@@ -43,6 +74,7 @@ std::string HistoryFailureText(const std::exception& e) {
 
 THistoryRecorder::THistoryRecorder(THistoryOptions options, std::function<void()> changed)
     : FOptions(std::move(options)), FChanged(std::move(changed)), FIntervalMs(FOptions.IntervalMs) {
+  FRetentionDue = FOptions.RetentionDays > 0;
   FStatus.Path = FOptions.Path;
   FStatus.Alarms = std::make_shared<const std::vector<TAlarm>>();
   FThread = std::thread([this] { Run(); });
@@ -151,7 +183,7 @@ void THistoryRecorder::Run() {
       FIdle.notify_all();
       if (FStop) break;
       // Old readings go in small batches while nothing else waits.
-      if (FRetentionDue && FStore && FOptions.RetentionDays > 0) {
+      if (FRetentionDue && FStore) {
         FBusy = true;
         lock.unlock();
         int deleted = 0;
@@ -218,7 +250,7 @@ void THistoryRecorder::Failed(const std::exception& e, bool refused) {
   {
     std::lock_guard lock(FMutex);
     const auto state = refused ? THistoryState::Refused : THistoryState::Failing;
-    const std::string message = HistoryFailureText(e);
+    const std::string message = HistoryFailureText(e, FOptions.Path);
     changed = FStatus.State != state || FStatus.Message != message;
     FStatus.State = state;
     FStatus.Message = message;

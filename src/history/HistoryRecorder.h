@@ -136,3 +136,6 @@ class THistoryRecorder {
 
 // The text of a failure for the user: what went wrong, in Russian.
 std::string HistoryFailureText(const std::exception& e);
+// The same for a failure with the database at `path`: a write that failed
+// for want of room says so.
+std::string HistoryFailureText(const std::exception& e, const std::string& path);

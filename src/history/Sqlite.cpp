@@ -2,12 +2,18 @@
 
 #include <sqlite3.h>
 
+#include <cerrno>
 #include <utility>
 
 bool ESqlite::IsWriteFailure() const {
   const int p = Primary();
   return p == SQLITE_FULL || p == SQLITE_IOERR || p == SQLITE_READONLY || p == SQLITE_CANTOPEN ||
          p == SQLITE_PERM || p == SQLITE_BUSY || p == SQLITE_LOCKED || p == SQLITE_NOMEM;
+}
+
+bool ESqlite::IsDiskFull() const {
+  return Primary() == SQLITE_FULL || SystemError == ENOSPC || SystemError == EFBIG ||
+         SystemError == EDQUOT;
 }
 
 bool ESqlite::IsDamaged() const {
@@ -56,7 +62,8 @@ void TSqliteDb::Fail(int code, std::string_view what) const {
   std::string message(what);
   message += ": ";
   message += FDb ? sqlite3_errmsg(FDb) : sqlite3_errstr(code);
-  throw ESqlite((extended & 0xFF) == (code & 0xFF) ? extended : code, message);
+  throw ESqlite((extended & 0xFF) == (code & 0xFF) ? extended : code, message,
+                FDb ? sqlite3_system_errno(FDb) : 0);
 }
 
 void TSqliteDb::Exec(std::string_view sql) {

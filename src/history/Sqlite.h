@@ -15,12 +15,16 @@ struct sqlite3_stmt;
 
 class ESqlite : public std::runtime_error {
  public:
-  ESqlite(int code, const std::string& message) : std::runtime_error(message), Code(code) {}
-  int Code;  // extended result code
+  ESqlite(int code, const std::string& message, int systemError = 0)
+      : std::runtime_error(message), Code(code), SystemError(systemError) {}
+  int Code;         // extended result code
+  int SystemError;  // errno of the failed system call, 0 when none
   int Primary() const { return Code & 0xFF; }
   // The disk is full, the file may not grow, or it cannot be written at all:
   // recording stops and tries again later.
   bool IsWriteFailure() const;
+  // No room: a full disk, a quota, a file-size limit.
+  bool IsDiskFull() const;
   // The file is not a database, or is damaged.
   bool IsDamaged() const;
 };
