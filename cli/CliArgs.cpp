@@ -247,7 +247,7 @@ const std::map<std::string, std::set<std::string>>& AllowedOptions() {
       {"history export", {"--db", "--from", "--to", "--csv"}},
       {"history alarms", {"--db", "--active"}},
       {"check", {"--exchanges"}},
-      {"support-bundle", {"--cycles", "--check", "--exchanges"}},
+      {"support-bundle", {"--cycles", "--check", "--exchanges", "--db", "--no-db"}},
   };
   return allowed;
 }
