@@ -1,5 +1,7 @@
 #include "HistoryTrendSource.h"
 
+#include <algorithm>
+
 #include "HistoryStore.h"
 #include "HistoryRecorder.h"
 
@@ -68,20 +70,36 @@ void THistoryTrendSource::Run() {
 
 std::uint64_t TCombinedTrendSource::Query(const TTrendQuery& query,
                                           std::function<void(TTrendResult)> done) {
-  const std::uint64_t ticket = FTicket.fetch_add(1) + 1;
-  // The session answers at once: taken when it holds the whole range.
+  // The session answers at once; when it holds the whole range that is all.
   TTrendResult session;
   FSession->Query(query, [&](TTrendResult r) { session = std::move(r); });
+  session.Ticket = FTicket.fetch_add(1) + 1;
   if (session.FirstMs != 0 && session.FirstMs <= query.FromMs) {
-    session.Ticket = ticket;
+    const std::uint64_t ticket = session.Ticket;
     done(std::move(session));
     return ticket;
   }
-  FHistory->Query(query, [ticket, done = std::move(done)](TTrendResult r) {
-    r.Ticket = ticket;
+  // Otherwise the session's part is shown now and the database's answer,
+  // with the session's readings from their first on, follows (a later
+  // ticket, so a newer question still overtakes it).
+  const std::uint64_t later = FTicket.fetch_add(1) + 1;
+  const TTrendResult now = session;
+  done(std::move(session));
+  FHistory->Query(query, [later, now, done = std::move(done)](TTrendResult r) {
+    r.Ticket = later;
+    if (!r.Superseded && r.Error.empty() && now.FirstMs != 0) {
+      for (std::size_t i = 0; i < r.Series.size() && i < now.Series.size(); ++i) {
+        auto& points = r.Series[i].Points;
+        points.erase(std::remove_if(points.begin(), points.end(),
+                                    [&](const TTrendPoint& p) { return p.TimeMs >= now.FirstMs; }),
+                     points.end());
+        points.insert(points.end(), now.Series[i].Points.begin(), now.Series[i].Points.end());
+      }
+      r.LastMs = std::max(r.LastMs, now.LastMs);
+    }
     done(std::move(r));
   });
-  return ticket;
+  return later;
 }
 
 std::uint64_t TCombinedTrendSource::Generation() const {

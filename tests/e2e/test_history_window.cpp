@@ -133,7 +133,7 @@ TEST(HistoryWindow, AFileThatIsNotADatabaseIsRefusedOnceAndPollingGoesOn) {
     TMainForm form;
     line = StartForm(form, hooks, messages);
     form.RunAction->trigger();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return form.FPollCycles >= 3; }, 20000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form.FPollCycles >= 3 && !messages.empty(); }, 20000));
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_TRUE(messages[0].Text.contains(QString::fromUtf8("не может быть базой истории")));
     EXPECT_TRUE(form.HistoryNotice->isVisible());
