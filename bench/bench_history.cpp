@@ -78,6 +78,7 @@ int main(int argc, char** argv) {
     if (!std::strcmp(argv[i], "--folder")) folder = argv[i + 1];
   }
   const std::int64_t start = 1'700'000'000'000;
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);  // each figure as soon as it is measured
   std::printf("%-52s %12s %10s %8s\n", "measure", "median", "goal", "ratio");
 
   // 1. One cycle of 247 x 32, one transaction.
