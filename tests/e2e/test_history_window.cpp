@@ -24,8 +24,9 @@ using namespace scanui;
 
 namespace {
 
-std::unique_ptr<TVirtualLine> StartForm(TMainForm& form, TUiHooks& hooks,
-                                        std::vector<TMessageRequest>& messages) {
+// Answers every box and dialog from before the window exists: the history
+// file is opened while the window is made, and its refusal is told then.
+void Answer(TUiHooks& hooks, std::vector<TMessageRequest>& messages) {
   hooks.Messages = [&](const TMessageRequest& m) {
     messages.push_back(m);
     return int(mrOk);
@@ -34,6 +35,9 @@ std::unique_ptr<TVirtualLine> StartForm(TMainForm& form, TUiHooks& hooks,
     if (d.objectName() == QLatin1String("ExportHistoryProgress")) return d.exec();
     return int(mrOk);
   };
+}
+
+std::unique_ptr<TVirtualLine> StartForm(TMainForm& form) {
   auto line = StartDemo(form);
   form.show();
   return line;
@@ -59,8 +63,9 @@ TEST(HistoryWindow, AlarmsAppearAreAcknowledgedAndTheHistoryIsDrawnAndExported) 
   std::vector<TMessageRequest> messages;
   std::unique_ptr<TVirtualLine> line;
   {
+    Answer(hooks, messages);
     TMainForm form;
-    line = StartForm(form, hooks, messages);
+    line = StartForm(form);
     ASSERT_TRUE(form.FHistory);
     EXPECT_TRUE(form.StatusPanel1->text().isEmpty());
     auto* alarms = form.findChild<TAlarmsDock*>(QStringLiteral("AlarmsDock"));
@@ -130,8 +135,9 @@ TEST(HistoryWindow, AFileThatIsNotADatabaseIsRefusedOnceAndPollingGoesOn) {
   std::vector<TMessageRequest> messages;
   std::unique_ptr<TVirtualLine> line;
   {
+    Answer(hooks, messages);
     TMainForm form;
-    line = StartForm(form, hooks, messages);
+    line = StartForm(form);
     form.RunAction->trigger();
     ASSERT_TRUE(QTest::qWaitFor([&] { return form.FPollCycles >= 3 && !messages.empty(); }, 20000));
     ASSERT_EQ(messages.size(), 1u);
