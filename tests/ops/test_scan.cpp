@@ -1,7 +1,9 @@
 // The line scan against the virtual line: by system addresses (both
 // protocols) and by plant numbers, with the parsing of plant-number lists.
 #include <chrono>
+#include <tuple>
 
+#include "FastProbe.h"
 #include "NativeRequests.h"
 #include "SearchThreads.h"
 #include "test_scan_host.h"
@@ -272,4 +274,115 @@ TEST_F(PlantScanTest, StopEndsAfterThePlantNumberInWork) {
   EXPECT_EQ(host.Found[0]->SensorCount(), line.Device(0).SensorCount());
   EXPECT_EQ(host.DeviceReports, (std::vector<TDeviceReport>{{0, 0}}));
   EXPECT_EQ(line.Device(1).Address, 2);
+}
+
+// --- End address and fast scan ---------------------------------------------------------------
+
+namespace {
+
+// (plant number, address, sensor count) of each device found, in order.
+std::vector<std::tuple<int, int, int>> FoundDevices(const TScanTestHost& host) {
+  std::vector<std::tuple<int, int, int>> found;
+  for (int i = 0; i < host.Found.Count(); ++i)
+    found.emplace_back(host.Found[i]->PlantNumber(), host.Found[i]->SystemAddress(),
+                       host.Found[i]->SensorCount());
+  return found;
+}
+
+// Scans addresses 1..6 of a fresh 9600-baud line holding a clean device, one
+// that answers late within the probe's allowance, one that refuses every
+// request, one later than the probe waits (but within the pause), nothing at
+// 5 and a clean device at 6.
+std::vector<std::tuple<int, int, int>> ScanMixedLine(bool fast, TVirtualLine& line) {
+  line.SetPacing(9600);
+  line.AddDevice(SimDevice(1, 11));
+  const int late = line.AddDevice(SimDevice(2, 12));
+  const int refusing = line.AddDevice(SimDevice(3, 13));
+  const int later = line.AddDevice(SimDevice(4, 14));
+  line.AddDevice(SimDevice(6, 16));
+  line.Modify(late, [](TSimDevice& d) { d.Faults.DelayMs = kFastAnswerDelayMs - 5; });
+  line.Modify(refusing, [](TSimDevice& d) { d.Faults.ErrorCode = 1; });
+  line.Modify(later, [](TSimDevice& d) { d.Faults.DelayMs = 60; });
+  TScanTestHost host(line);
+  TSearchThread thread(&host, 1, {6, fast});
+  EXPECT_TRUE(host.Run(thread));
+  EXPECT_EQ(host.Percents, (std::vector<int>{28, 42, 57, 71, 85, 100}));
+  return FoundDevices(host);
+}
+
+}  // namespace
+
+TEST(FastScanTest, FindsExactlyWhatTheNormalScanFinds) {
+  TVirtualLine normalLine, fastLine;
+  const auto normal = ScanMixedLine(false, normalLine);
+  const auto fast = ScanMixedLine(true, fastLine);
+  EXPECT_EQ(normal.size(), 4u);
+  EXPECT_EQ(fast, normal);
+  // One probe where nothing or a good answer came; the ordinary three tries
+  // after the refusal and after the late answer heard in the pause.
+  EXPECT_EQ(CountFrames(fastLine, 1, kCmdIdentification), 1);
+  EXPECT_EQ(CountFrames(fastLine, 3, kCmdIdentification), 1 + 3);
+  EXPECT_EQ(CountFrames(fastLine, 4, kCmdIdentification), 1 + 1);
+  EXPECT_EQ(CountFrames(fastLine, 5, kCmdIdentification), 1);
+  EXPECT_EQ(CountFrames(normalLine, 5, kCmdIdentification), 3);
+}
+
+TEST(FastScanTest, ReprobesGarbageAndCollisions) {
+  TVirtualLine line;
+  line.SetCollisions(true);
+  const int noisy = line.AddDevice(SimDevice(1, 21));
+  line.Modify(noisy, [](TSimDevice& d) {
+    d.Faults.Garbage = {0x01, 0x20, 0x99};
+    d.Faults.Remaining = 1;
+  });
+  line.AddDevice(SimDevice(2, 22));  // two devices at one address
+  line.AddDevice(SimDevice(2, 23));
+  TScanTestHost host(line);
+  TSearchThread thread(&host, 1, {2, true});
+  ASSERT_TRUE(host.Run(thread));
+  EXPECT_EQ(FoundDevices(host),
+            (std::vector<std::tuple<int, int, int>>{{21, 1, line.Device(0).SensorCount()}}));
+  EXPECT_EQ(CountFrames(line, 1, kCmdIdentification), 2);  // garbage, then the ordinary try
+  EXPECT_EQ(CountFrames(line, 2, kCmdIdentification), 1 + 3);
+}
+
+TEST(AddressScanTest, EndAddressIsTheLastProbedInBothProtocols) {
+  {
+    TVirtualLine line;
+    line.AddDevice(SimDevice(251, 1001));
+    line.AddDevice(SimDevice(253, 1003));
+    TScanTestHost host(line);
+    TSearchThread thread(&host, 250, {252, false});
+    ASSERT_TRUE(host.Run(thread));
+    EXPECT_EQ(FoundDevices(host),
+              (std::vector<std::tuple<int, int, int>>{{1001, 251, line.Device(0).SensorCount()}}));
+    EXPECT_EQ(host.Percents, (std::vector<int>{99, 99, 100}));
+    EXPECT_EQ(CountFrames(line, 253, kCmdIdentification), 0);
+  }
+  {
+    TVirtualLine line;
+    line.AddDevice(SimDevice(2, 2002, dpModbus));
+    line.AddDevice(SimDevice(3, 2003, dpModbus));
+    TScanTestHost host(line, dpModbus);
+    TSearchThread thread(&host, 1, {2, true});
+    ASSERT_TRUE(host.Run(thread));
+    EXPECT_EQ(FoundDevices(host),
+              (std::vector<std::tuple<int, int, int>>{{2002, 2, line.Device(0).SensorCount()}}));
+    EXPECT_EQ(host.Percents, (std::vector<int>{66, 100}));
+    EXPECT_EQ(CountFrames(line, 3, 0x2B), 0);
+  }
+  // An end below the start probes the start address alone; outside 1..254
+  // it is 254.
+  EXPECT_EQ(TSearchThread(nullptr, 20, {10, false}).EndAddress(), 20);
+  EXPECT_EQ(TSearchThread(nullptr, 20, {0, false}).EndAddress(), 254);
+  EXPECT_EQ(TSearchThread(nullptr, 20, {300, false}).EndAddress(), 254);
+}
+
+TEST_F(PlantScanTest, FastScanStopsAfterTheEndAddress) {
+  TSearch2Thread thread(&host, 10, false, "100-102, 200", {11, true});
+  ASSERT_TRUE(host.Run(thread));
+  EXPECT_EQ(Found(), (std::vector<std::pair<int, int>>{{100, 10}, {102, 11}}));
+  EXPECT_EQ(host.DeviceReports, (std::vector<TDeviceReport>{{100, 11}, {101, 11}, {0, 0}}));
+  EXPECT_EQ(line.Device(2).Requests, 0);  // 200: never asked
+  EXPECT_EQ(host.Found[0]->SensorCount(), line.Device(0).SensorCount());
 }
