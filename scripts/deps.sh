@@ -7,6 +7,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   socat lrzsz mbpoll libmodbus-dev
   libarchive-dev
+  libqcustomplot-dev
   clang libclang-rt-14-dev
   xvfb xauth
 )

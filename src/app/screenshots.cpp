@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QButtonGroup>
 #include <QDir>
+#include <QEventLoop>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -17,15 +18,19 @@
 
 #include "AppSettings.h"
 #include "ComSetup.h"
+#include "DemoStart.h"
 #include "Dialogs.h"
 #include "DoubleProgressForm.h"
 #include "LineCheck.h"
 #include "LineCheckForm.h"
 #include "MainForm.h"
 #include "NativeRequests.h"
+#include "OverviewDock.h"
+#include "ProfileDock.h"
 #include "StatisticsDock.h"
 #include "TrafficDock.h"
 #include "Translations.h"
+#include "TrendDock.h"
 #include "UiHooks.h"
 #include "UploadSummaryForm.h"
 #include "VirtualLine.h"
@@ -138,6 +143,69 @@ void ShootDiagnostics() {
   const auto checks = RunLineCheck(form.ComPort(), dpLargis1, devices, options, {}, {});
   TLineCheckForm report(checks, QString::fromUtf8("Скорость 9600, протокол Ларгис-1"));
   Save(report, report.objectName());
+  form.FModified = false;
+}
+
+void RunEvents(int ms) {
+  QEventLoop loop;
+  QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+  loop.exec();
+}
+
+// The three views on the demo line while the window polls it through the
+// real port: the window with the views docked, then each view on its own.
+void ShootViews(TDeviceProtocol protocol) {
+  const QString suffix = protocol == dpModbus ? QStringLiteral("_modbus") : QString();
+  TUiHooks answer;
+  answer.Messages = [](const TMessageRequest&) { return int(mrNo); };
+  answer.Dialogs = [protocol](QDialog& d) {
+    if (auto* start = qobject_cast<TStartModeForm*>(&d)) {
+      start->SetItemIndex(protocol == dpModbus ? 1 : 0);
+      return int(QDialog::Accepted);
+    }
+    return int(QDialog::Rejected);
+  };
+  TMainForm form;
+  const auto line = StartDemo(form);
+  form.resize(1280, 900);
+  form.show();
+  auto* profile = form.findChild<TProfileDock*>(QStringLiteral("ProfileDock"));
+  auto* overview = form.findChild<TOverviewDock*>(QStringLiteral("OverviewDock"));
+  auto* trends = form.findChild<TTrendDock*>(QStringLiteral("TrendDock"));
+  if (!profile || !overview || !trends) {
+    ++gFailures;
+    return;
+  }
+  for (TViewDock* dock : {static_cast<TViewDock*>(profile), static_cast<TViewDock*>(overview),
+                          static_cast<TViewDock*>(trends)})
+    dock->show();
+  form.RunActionExecute();
+  // Some cycles of the demo line, with the cursor on the second device.
+  RunEvents(2500);
+  form.sgData->setCurrentCell(2, 5);
+  RunEvents(5500);
+  trends->SetSeries({kLevelSeries, 1, 4, 7, 8, 10, 12});
+  const auto begin = trends->ToMs() - 9000;
+  trends->ShowRange(begin, trends->ToMs() + 500);
+  RunEvents(400);
+  for (TViewDock* dock : {static_cast<TViewDock*>(profile), static_cast<TViewDock*>(overview),
+                          static_cast<TViewDock*>(trends)})
+    dock->FlushRefresh();
+  QApplication::processEvents();
+  Save(form, QStringLiteral("TMainForm_views") + suffix);
+  const QSize sizes[] = {QSize(380, 520), QSize(900, 380), QSize(1000, 420)};
+  int i = 0;
+  for (TViewDock* dock : {static_cast<TViewDock*>(profile), static_cast<TViewDock*>(overview),
+                          static_cast<TViewDock*>(trends)}) {
+    dock->setFloating(true);
+    dock->resize(sizes[i++]);
+    QApplication::processEvents();
+    dock->FlushRefresh();
+    QApplication::processEvents();
+    Save(*dock, dock->objectName() + suffix);
+  }
+  form.StopActionExecute();
+  RunEvents(800);
   form.FModified = false;
 }
 
@@ -296,5 +364,7 @@ int main(int argc, char** argv) {
     Save(f, QStringLiteral("TComSetupFrm"));
   }
   ShootDiagnostics();
+  ShootViews(dpLargis1);
+  ShootViews(dpModbus);
   return gFailures == 0 ? 0 : 1;
 }

@@ -42,8 +42,24 @@ TLineSnapshot TakeLineSnapshot(const TDeviceList& devices, std::uint8_t protocol
     r.LevelState = d.LevelState;
     r.TemperatureState = d.TemperatureState;
     r.Temperatures = d.TemperaturesSnapshot();
-    r.Outcomes = d.PollOutcomes;
+    if (cycle > 0)
+      SetPollOutcomes(r, protocol, d.PollOutcomes);
+    else
+      r.Outcomes = d.PollOutcomes;
     snapshot.Devices.push_back(std::move(r));
   }
   return snapshot;
+}
+
+void SetPollOutcomes(TDeviceReading& reading, std::uint8_t protocol,
+                     std::vector<TRequestOutcome> outcomes) {
+  reading.Outcomes = std::move(outcomes);
+  reading.Read = !reading.Outcomes.empty();
+  const auto& o = reading.Outcomes;
+  if (protocol == 0 && o.size() == 2) {
+    reading.LevelConfirmed = o[0].Ok;
+    reading.TemperaturesConfirmed = o[1].Ok;
+  } else {
+    reading.LevelConfirmed = reading.TemperaturesConfirmed = reading.Ok();
+  }
 }

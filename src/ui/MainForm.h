@@ -29,6 +29,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 #include "Animate.h"
 #include "ComPort.h"
@@ -53,6 +54,7 @@ class QToolButton;
 class TAnimate;
 class TSoftwareUploadThread;
 class TViewHub;
+class TSessionTrendStore;
 class TViewManager;
 class TLineDiagnostics;
 
@@ -212,6 +214,12 @@ class TMainForm : public QMainWindow, public IOperationHost {
   void UpdateViewedDevice();
   // Completed cycles of the current polling run.
   std::uint64_t FPollCycles = 0;
+  // A single read of the context menu (temperatures, level or the Modbus
+  // data read) as a snapshot of its own: the line as it is, with this device
+  // read by that one request.
+  void PublishSingleRead(TDevice* device, bool temperatures, bool level, bool executed);
+  // The readings of this session, kept for the trend view.
+  std::shared_ptr<TSessionTrendStore> FSessionTrends;
 
   // ---- diagnostics (MainFormDiagnostics.cpp)
   // The frames and statistics of the session, recorded from the port.

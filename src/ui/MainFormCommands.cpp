@@ -82,16 +82,27 @@ void TMainForm::ApplyCommandResult(const TCommandResult& r) {
 
 // --- Reads -------------------------------------------------------------------------
 
+// The three data reads also hand their reading to the views (before the
+// result's message box, so that the views show it while the box is open).
 void TMainForm::tReadActionExecute() {
-  ApplyCommandResult(Commands().ReadTemperatures(CommandDevice()));
+  TDevice* device = CommandDevice();
+  const TCommandResult r = Commands().ReadTemperatures(device);
+  if (r.Ran) PublishSingleRead(device, true, false, !r.Failed);
+  ApplyCommandResult(r);
 }
 
 void TMainForm::hReadActionExecute() {
-  ApplyCommandResult(Commands().ReadLevel(CommandDevice()));
+  TDevice* device = CommandDevice();
+  const TCommandResult r = Commands().ReadLevel(device);
+  if (r.Ran) PublishSingleRead(device, false, true, !r.Failed);
+  ApplyCommandResult(r);
 }
 
 void TMainForm::ModbusDataReadActionExecute() {
-  ApplyCommandResult(Commands().ReadModbusData(CommandDevice()));
+  TDevice* device = CommandDevice();
+  const TCommandResult r = Commands().ReadModbusData(device);
+  if (r.Ran) PublishSingleRead(device, true, true, !r.Failed);
+  ApplyCommandResult(r);
 }
 
 void TMainForm::snReadActionExecute() {

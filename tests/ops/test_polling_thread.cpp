@@ -340,5 +340,9 @@ TEST_F(PollingThread, EachRequestsOutcomeIsKeptAndReachesTheSnapshot) {
     EXPECT_TRUE(s.Devices[1].Ok());
     EXPECT_EQ(s.Devices[1].Temperatures, (std::vector<std::uint16_t>{0x0030}));
     EXPECT_EQ(s.Devices[1].PlantNumber, 1006);
+    // Both were read; only the answering one confirmed its values.
+    EXPECT_TRUE(s.Devices[0].Read && s.Devices[1].Read);
+    EXPECT_FALSE(s.Devices[0].LevelConfirmed || s.Devices[0].TemperaturesConfirmed);
+    EXPECT_TRUE(s.Devices[1].LevelConfirmed && s.Devices[1].TemperaturesConfirmed);
   }
 }
