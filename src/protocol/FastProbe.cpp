@@ -79,6 +79,16 @@ int TFastIdentificationTransaction::ReadAnswer(std::uint8_t* answer, int /*readC
   return FArrived;
 }
 
+bool TFastIdentificationTransaction::Decode(const std::uint8_t* answer, int length) {
+  const std::uint8_t asked = Device->SystemAddress();
+  if (!TReadIdentificationTransaction::Decode(answer, length)) return false;
+  if (Protocol() == dpModbus && answer[0] != asked) {
+    SetResult(rtUnknownError);
+    return false;
+  }
+  return true;
+}
+
 // --- Address write ----------------------------------------------------------------------
 
 TProbeOutcome TFastWriteAddressTransaction::Probe(TDevice* device) {

@@ -53,7 +53,9 @@ enum class TProbeOutcome {
 
 // "Чтение идентификации устройства" as a probe. Natively it reads exactly the
 // 10-byte answer; in Modbus the 63-byte answer rather than 255 bytes, ending
-// at a whole frame.
+// at a whole frame. A Modbus answer from another address (a late device
+// answering into the probe of the next) is no answer here: the ordinary
+// request decides.
 class TFastIdentificationTransaction : public TReadIdentificationTransaction {
  public:
   using TReadIdentificationTransaction::TReadIdentificationTransaction;
@@ -61,6 +63,7 @@ class TFastIdentificationTransaction : public TReadIdentificationTransaction {
 
  protected:
   int ReadAnswer(std::uint8_t* answer, int readCount, int requestLength) override;
+  bool Decode(const std::uint8_t* answer, int length) override;
 
  private:
   int FArrived = 0;

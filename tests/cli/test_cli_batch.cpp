@@ -96,7 +96,6 @@ TEST(CliBatch, FastScanUpToTheEndAddressInBothProtocols) {
   TTempDir dir;
   for (TDeviceProtocol protocol : {dpLargis1, dpModbus}) {
     TVirtualLine line;
-    line.SetPacing(9600);
     line.AddDevice(Sim(1, 501, 4, protocol));
     line.AddDevice(Sim(3, 503, 2, protocol));
     line.AddDevice(Sim(5, 505, 2, protocol));  // beyond the end
