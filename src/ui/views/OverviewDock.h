@@ -6,16 +6,13 @@
 // its column, on a scale shared by the line. A click on a column selects that
 // device in the table and the other views.
 //
-// Painting: the cells are one small image (a pixel per cell) built when a
-// snapshot arrives and drawn scaled, so 247 devices × 32 sensors cost one
-// image copy; patterns and grid lines are added only where cells are big
-// enough to show them. Columns narrow to one pixel; below that the view
-// scrolls instead of losing devices.
+// Painting is TLineOverviewPainter's, shared with the report. Columns narrow
+// to one pixel; below that the view scrolls instead of losing devices.
 #pragma once
 
-#include <QImage>
 #include <QWidget>
 
+#include "OverviewPainter.h"
 #include "TemperatureScale.h"
 #include "ViewDock.h"
 #include "ViewHub.h"
@@ -31,7 +28,10 @@ class TLineOverview : public QWidget {
   void SetData(TSnapshotPtr snapshot, int current);
   void SetScale(const TTemperatureScale& scale);
   void SetSensorOneAtTop(bool top);
-  const TTemperatureScale& Scale() const { return FScale; }
+  // Places to mark as in alarm.
+  void SetAlarms(TAlarmCells alarms);
+  const TTemperatureScale& Scale() const { return FPainter.Scale(); }
+  const TLineOverviewPainter& Painter() const { return FPainter; }
 
   // The device column at a point of the widget, -1 outside the columns.
   int ColumnAt(const QPoint& pos) const;
@@ -44,7 +44,7 @@ class TLineOverview : public QWidget {
   // The tooltip text for a point.
   QString ToolTipAt(const QPoint& pos) const;
   // The level scale in decimetres (the top of every column).
-  int LevelScaleDm() const { return FLevelScaleDm; }
+  int LevelScaleDm() const { return FPainter.LevelScaleDm(); }
 
   // Draws the view; `vector` draws every cell as a rectangle of its own (for
   // a vector file) instead of one scaled image.
@@ -60,24 +60,12 @@ class TLineOverview : public QWidget {
   void paintEvent(QPaintEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
   bool event(QEvent* event) override;
+  void changeEvent(QEvent* event) override;
 
  private:
-  void Rebuild();
-  QRectF CellArea() const;
-  int Rows() const { return FCells.height() > 0 && !FCells.isNull() ? FCells.height() : 1; }
-  int Columns() const;
-  // Row of the image for a sensor number (1 …), by the orientation.
-  int RowOf(int sensor) const;
-  void PaintLegend(QPainter& p) const;
-  void PaintPatterns(QPainter& p, const QRectF& area) const;
-  void PaintLabels(QPainter& p, const QRectF& area) const;
+  void Restyle();
 
-  TSnapshotPtr FSnapshot;
-  int FCurrent = -1;
-  TTemperatureScale FScale;
-  bool FSensorOneAtTop = true;
-  QImage FCells;  // a pixel per cell: column = device, row = RowOf(sensor)
-  int FLevelScaleDm = 10;
+  TLineOverviewPainter FPainter;
 };
 
 class TOverviewDock : public TViewDock {

@@ -11,20 +11,10 @@
 #include <QWidget>
 #include <vector>
 
+#include "ProfilePainter.h"
 #include "TemperatureScale.h"
 #include "ViewDock.h"
 #include "ViewHub.h"
-
-// One sensor of a profile.
-struct TProfilePoint {
-  enum TKind { Value, Fault, NoData };
-  int Sensor = 1;  // 1 …
-  TKind Kind = NoData;
-  double Celsius = 0;  // for Value
-};
-
-// The points of a reading, sensor 1 first.
-std::vector<TProfilePoint> ProfilePoints(const TDeviceReading& reading);
 
 class TProfileView : public QWidget {
   Q_OBJECT
@@ -35,32 +25,29 @@ class TProfileView : public QWidget {
   // snapshot's time.
   void SetReading(const TDeviceReading* reading, std::int64_t timeMs, const QString& emptyText);
   void SetSensorOneAtTop(bool top);
-  bool SensorOneAtTop() const { return FSensorOneAtTop; }
+  bool SensorOneAtTop() const { return FPainter.SensorOneAtTop(); }
+  // Sensors (1 …) of the shown device to mark as in alarm.
+  void SetAlarmedSensors(std::set<int> sensors);
 
-  const std::vector<TProfilePoint>& Points() const { return FPoints; }
-  QString Title() const { return FTitle; }
+  const std::vector<TProfilePoint>& Points() const { return FPainter.Points(); }
+  QString Title() const { return FPainter.Title(); }
   // Where a sensor's point (or fault mark) is drawn in the widget now.
-  QPointF PointPosition(int sensor) const;
+  QPointF PointPosition(int sensor) const { return FPainter.PointPosition(size(), sensor); }
   // The temperature range of the horizontal axis.
-  double AxisMin() const { return FMin; }
-  double AxisMax() const { return FMax; }
+  double AxisMin() const { return FPainter.AxisMin(); }
+  double AxisMax() const { return FPainter.AxisMax(); }
 
   void Paint(QPainter& painter) const;
   QSize sizeHint() const override { return {320, 420}; }
 
  protected:
   void paintEvent(QPaintEvent* event) override;
+  void changeEvent(QEvent* event) override;
 
  private:
-  QRectF PlotArea() const;
-  double X(double celsius, const QRectF& area) const;
-  double Y(int sensor, const QRectF& area) const;
+  void Restyle();
 
-  std::vector<TProfilePoint> FPoints;
-  QString FTitle, FSubtitle, FEmptyText;
-  bool FFailed = false;
-  bool FSensorOneAtTop = true;
-  double FMin = 0, FMax = 30, FStep = 5;
+  TProfilePainter FPainter;
 };
 
 class TProfileDock : public TViewDock {

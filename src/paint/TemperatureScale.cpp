@@ -5,7 +5,6 @@
 
 #include "Device.h"
 #include "TrendSource.h"
-#include "ViewDock.h"
 
 const std::array<QColor, 4> TTemperatureScale::kBandColors{
     QColor(0x3B, 0x7D, 0xD8), QColor(0x43, 0xA0, 0x47), QColor(0xFF, 0xB3, 0x00),
@@ -39,9 +38,9 @@ bool TTemperatureScale::Valid(const std::array<double, 3>& t) {
   return t[0] < t[1] && t[1] < t[2];
 }
 
-TTemperatureScale TTemperatureScale::Load(const TViewDock& dock) {
+TTemperatureScale TTemperatureScale::FromOption(const QVariant& option) {
   TTemperatureScale scale;
-  const QVariantList stored = dock.Option(QStringLiteral("thresholds"), QVariantList()).toList();
+  const QVariantList stored = option.toList();
   if (stored.size() != 3) return scale;
   std::array<double, 3> t{};
   for (int i = 0; i < 3; ++i) {
@@ -53,9 +52,8 @@ TTemperatureScale TTemperatureScale::Load(const TViewDock& dock) {
   return scale;
 }
 
-void TTemperatureScale::Save(TViewDock& dock) const {
-  dock.SetOption(QStringLiteral("thresholds"),
-                 QVariantList{Thresholds[0], Thresholds[1], Thresholds[2]});
+QVariant TTemperatureScale::ToOption() const {
+  return QVariantList{Thresholds[0], Thresholds[1], Thresholds[2]};
 }
 
 QString DegreesText(double celsius) {

@@ -7,10 +7,9 @@
 #include <QColor>
 #include <QString>
 #include <QStringList>
+#include <QVariant>
 #include <array>
 #include <cstdint>
-
-class TViewDock;
 
 struct TTemperatureScale {
   // Stored grain: below 10 degC it keeps; 10 to 20 wants watching; 20 to 30
@@ -36,10 +35,20 @@ struct TTemperatureScale {
   // True when the thresholds rise strictly.
   static bool Valid(const std::array<double, 3>& thresholds);
 
-  // Kept among a dock's own options ("thresholds"); a stored value that is
-  // not three rising numbers gives the defaults.
-  static TTemperatureScale Load(const TViewDock& dock);
-  void Save(TViewDock& dock) const;
+  // The thresholds as an option value, and back; a value that is not three
+  // rising numbers gives the defaults.
+  QVariant ToOption() const;
+  static TTemperatureScale FromOption(const QVariant& stored);
+  // Kept among the options of a store (a view's dock: Option/SetOption) as
+  // "thresholds".
+  template <class TOptions>
+  static TTemperatureScale Load(const TOptions& options) {
+    return FromOption(options.Option(QStringLiteral("thresholds"), QVariant()));
+  }
+  template <class TOptions>
+  void Save(TOptions& options) const {
+    options.SetOption(QStringLiteral("thresholds"), ToOption());
+  }
 };
 
 // Degrees with two decimals and the system's decimal separator.
