@@ -1,5 +1,7 @@
 #include "CliArgs.h"
 
+#include "HistoryExport.h"
+
 #include <algorithm>
 #include <cctype>
 #include <functional>
@@ -176,6 +178,13 @@ const std::map<std::string, TOptionRule>& CommandOptions() {
       {"--to",
        {okValue,
         [](TCliOptions& o, const std::string& v) {
+          if (o.Command == "history export") {
+            std::int64_t ms = 0;
+            if (!ParseTimeText(v, ms))
+              throw EUsage("--to: \"" + v + "\" is not a time (2024-05-17, 2024-05-17T10:30, now)");
+            o.ToMs = ms;
+            return;
+          }
           o.To = static_cast<int>(ParseInteger(v, 1, 254, "--to"));
         }}},
       {"--c1", {okValue, [](TCliOptions& o, const std::string& v) { o.C1 = U16(v, "--c1"); }}},
@@ -197,6 +206,27 @@ const std::map<std::string, TOptionRule>& CommandOptions() {
           o.Exchanges = static_cast<int>(ParseInteger(v, 1, 10000, "--exchanges"));
         }}},
       {"--check", {okFlag, [](TCliOptions& o, const std::string&) { o.Check = true; }}},
+      {"--db",
+       {okValue,
+        [](TCliOptions& o, const std::string& v) {
+          if (v.empty()) throw EUsage("--db: empty file name");
+          o.Db = v;
+        }}},
+      {"--no-db", {okFlag, [](TCliOptions& o, const std::string&) { o.NoDb = true; }}},
+      {"--interval",
+       {okValue,
+        [](TCliOptions& o, const std::string& v) {
+          o.Interval = static_cast<int>(ParseInteger(v, 0, 86400, "--interval"));
+        }}},
+      {"--from",
+       {okValue,
+        [](TCliOptions& o, const std::string& v) {
+          std::int64_t ms = 0;
+          if (!ParseTimeText(v, ms))
+            throw EUsage("--from: \"" + v + "\" is not a time (2024-05-17, 2024-05-17T10:30, now)");
+          o.FromMs = ms;
+        }}},
+      {"--active", {okFlag, [](TCliOptions& o, const std::string&) { o.Active = true; }}},
   };
   return options;
 }
@@ -207,7 +237,7 @@ const std::map<std::string, std::set<std::string>>& AllowedOptions() {
       {"ports", {}},
       {"id", {}},
       {"read", {}},
-      {"poll", {"--cycles", "--period", "--csv"}},
+      {"poll", {"--cycles", "--period", "--csv", "--db", "--no-db", "--interval"}},
       {"settings", {"--save"}},
       {"write-settings", {"--c1", "--c2", "--h1", "--h2", "--coefficient", "--level", "--save"}},
       {"set-address", {"--to", "--save"}},
@@ -220,8 +250,10 @@ const std::map<std::string, std::set<std::string>>& AllowedOptions() {
       {"upload", {}},
       {"config show", {}},
       {"config new", {"--device", "--force"}},
+      {"history export", {"--db", "--from", "--to", "--csv"}},
+      {"history alarms", {"--db", "--active"}},
       {"check", {"--exchanges"}},
-      {"support-bundle", {"--cycles", "--check", "--exchanges"}},
+      {"support-bundle", {"--cycles", "--check", "--exchanges", "--db", "--no-db"}},
   };
   return allowed;
 }
@@ -277,7 +309,9 @@ const std::vector<std::string>& CommandNames() {
                                                  "check",
                                                  "support-bundle",
                                                  "config show",
-                                                 "config new"};
+                                                 "config new",
+                                                 "history export",
+                                                 "history alarms"};
   return names;
 }
 
@@ -330,7 +364,7 @@ TCliOptions ParseArguments(const std::vector<std::string>& args) {
     }
     if (o.Command.empty()) {
       o.Command = arg;
-      if (arg == "config") {
+      if (arg == "config" || arg == "history") {
         if (i + 1 < args.size() && args[i + 1].rfind("-", 0) != 0) o.Command += " " + args[++i];
       }
       continue;
@@ -345,6 +379,7 @@ TCliOptions ParseArguments(const std::vector<std::string>& args) {
   if (o.Help) return o;
   if (allowed == AllowedOptions().end()) {
     if (o.Command == "config") throw EUsage("config needs \"show FILE\" or \"new FILE\"", "config");
+    if (o.Command == "history") throw EUsage("history needs \"export\" or \"alarms\"", "history");
     throw EUsage("unknown subcommand \"" + o.Command + "\"");
   }
   for (const auto& [name, value] : commandOptions) {
@@ -357,6 +392,8 @@ TCliOptions ParseArguments(const std::vector<std::string>& args) {
       throw;
     }
   }
+  if (o.NoDb && (!o.Db.empty() || o.Interval))
+    throw EUsage("--no-db excludes --db and --interval", o.Command);
   if (o.Demo && !o.Port.empty()) throw EUsage("--demo and --port exclude each other", o.Command);
   if (o.Plants && o.Reserve == false) {
     // nothing: --reserve is optional
