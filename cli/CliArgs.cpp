@@ -160,6 +160,12 @@ const std::map<std::string, TOptionRule>& CommandOptions() {
         [](TCliOptions& o, const std::string& v) {
           o.Start = static_cast<int>(ParseInteger(v, 1, 254, "--start"));
         }}},
+      {"--end",
+       {okValue,
+        [](TCliOptions& o, const std::string& v) {
+          o.End = static_cast<int>(ParseInteger(v, 1, 254, "--end"));
+        }}},
+      {"--fast", {okFlag, [](TCliOptions& o, const std::string&) { o.Fast = true; }}},
       {"--plants",
        {okValue,
         [](TCliOptions& o, const std::string& v) {
@@ -237,7 +243,7 @@ const std::map<std::string, std::set<std::string>>& AllowedOptions() {
       {"set-address", {"--to", "--save"}},
       {"calibrate-empty", {"--level", "--save"}},
       {"switch-protocol", {}},
-      {"scan", {"--start", "--plants", "--reserve", "--out", "--force"}},
+      {"scan", {"--start", "--end", "--fast", "--plants", "--reserve", "--out", "--force"}},
       {"batch-read", {"--save"}},
       {"batch-write", {}},
       {"write-addresses", {}},
@@ -394,5 +400,8 @@ TCliOptions ParseArguments(const std::vector<std::string>& args) {
   } else if (!o.Plants && o.Reserve) {
     throw EUsage("--reserve only applies to a scan by --plants", o.Command);
   }
+  if (o.End && *o.End < o.Start)
+    throw EUsage("--end " + std::to_string(*o.End) + " is below --start " + std::to_string(o.Start),
+                 o.Command);
   return o;
 }

@@ -58,6 +58,8 @@ struct TCliOptions {
   std::string Csv;
   std::string Out;
   int Start = 1;
+  std::optional<int> End;  // scan: the last address probed or given
+  bool Fast = false;       // scan: one probe an address, time-outs from the wire
   std::optional<std::string> Plants;
   bool Reserve = false;
   bool Save = false;

@@ -74,6 +74,7 @@ Examples:
   lim07ctl --port /dev/ttyUSB0 --addresses 1-4 read --json
   lim07ctl --config line.l07 poll --period 5000 --csv log.csv
   lim07ctl --port /dev/ttyUSB0 scan --start 1 --out line.l07
+  lim07ctl --port /dev/ttyUSB0 scan --fast --end 20 --out line.l07
   lim07ctl --config line.l07 --protocol modbus upload fw.bin2 --yes
 )";
 
@@ -150,14 +151,18 @@ const std::map<std::string, std::string>& CommandHelp() {
        "Broadcasts the protocol switch to every device on the line, framed in the\n"
        "protocol the devices speak now. No device answers it.\n"},
       {"scan",
-       "Usage: lim07ctl --port P scan --out FILE.l07 [--start A] [--force]\n"
-       "       lim07ctl --port P scan --plants LIST --out FILE.l07 [--start A] [--reserve]\n"
-       "Probes every address from A (default 1) to 254, or gives the plant numbers of\n"
-       "LIST (e.g. 1201,1203-1210; native protocol only) consecutive addresses from A;\n"
-       "--reserve keeps the address of a missing device free. The devices found are\n"
-       "saved to FILE (atomically; an existing file needs --force). Exit 1 when\n"
-       "nothing was found, a listed plant number was not, or a found device's settings\n"
-       "(sensor count, unmeasurable level) could not all be read.\n"},
+       "Usage: lim07ctl --port P scan --out FILE.l07 [--start A] [--end E] [--fast] [--force]\n"
+       "       lim07ctl --port P scan --plants LIST --out FILE.l07 [--start A] [--end E]\n"
+       "                [--reserve] [--fast]\n"
+       "Probes every address from A (default 1) to E (default 254), or gives the plant\n"
+       "numbers of LIST (e.g. 1201,1203-1210; native protocol only) consecutive\n"
+       "addresses from A up to E; --reserve keeps the address of a missing device free.\n"
+       "--fast tries each address (plant number) once with time-outs computed from the\n"
+       "line's speed, and again with the ordinary time-outs and retries wherever\n"
+       "anything at all came back; a slow adapter may need the ordinary scan. The\n"
+       "devices found are saved to FILE (atomically; an existing file needs --force).\n"
+       "Exit 1 when nothing was found, a listed plant number was not, or a found\n"
+       "device's settings (sensor count, unmeasurable level) could not all be read.\n"},
       {"batch-read",
        "Usage: lim07ctl --config F [devices] batch-read [--save] [--json]\n"
        "The window's batch read: each device must answer with its plant number; its\n"
