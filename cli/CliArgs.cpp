@@ -191,6 +191,12 @@ const std::map<std::string, TOptionRule>& CommandOptions() {
           o.Exchanges = static_cast<int>(ParseInteger(v, 1, 10000, "--exchanges"));
         }}},
       {"--check", {okFlag, [](TCliOptions& o, const std::string&) { o.Check = true; }}},
+      {"--no-poll", {okFlag, [](TCliOptions& o, const std::string&) { o.NoPoll = true; }}},
+      {"--no-profiles", {okFlag, [](TCliOptions& o, const std::string&) { o.NoProfiles = true; }}},
+      {"--object", {okValue, [](TCliOptions& o, const std::string& v) { o.Object = v; }}},
+      {"--engineer", {okValue, [](TCliOptions& o, const std::string& v) { o.Engineer = v; }}},
+      {"--date", {okValue, [](TCliOptions& o, const std::string& v) { o.Date = v; }}},
+      {"--note", {okValue, [](TCliOptions& o, const std::string& v) { o.Note = v; }}},
   };
   return options;
 }
@@ -216,6 +222,9 @@ const std::map<std::string, std::set<std::string>>& AllowedOptions() {
       {"config new", {"--device", "--force"}},
       {"check", {"--exchanges"}},
       {"support-bundle", {"--cycles", "--check", "--exchanges"}},
+      {"report",
+       {"--out", "--csv", "--no-poll", "--no-profiles", "--object", "--engineer", "--date",
+        "--note"}},
   };
   return allowed;
 }
@@ -270,6 +279,7 @@ const std::vector<std::string>& CommandNames() {
                                                  "upload",
                                                  "check",
                                                  "support-bundle",
+                                                 "report",
                                                  "config show",
                                                  "config new"};
   return names;

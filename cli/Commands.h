@@ -31,6 +31,7 @@ int CmdScan(TSession& session);
 int CmdBatch(TSession& session);
 int CmdUpload(TSession& session);
 int CmdCheck(TSession& session);
+int CmdReport(TSession& session);
 int CmdSupportBundle(const TCliOptions& options, TConsole& console);
 // --stats: the session's per-device statistics as a table on stderr.
 void PrintStatistics(TSession& session);
