@@ -14,11 +14,15 @@ QString Tr(const char* utf8) {
 
 }  // namespace
 
-TReportData MakeReportData(const TDeviceList& devices, std::uint8_t protocol, std::int64_t timeMs) {
+TReportData MakeReportData(const TDeviceList& devices, std::uint8_t protocol, std::int64_t timeMs,
+                           TSnapshotPtr readings) {
   TReportData data;
   data.CreatedMs = timeMs;
   data.ProtocolText = ProtocolName(protocol);
-  auto snapshot = std::make_shared<TLineSnapshot>(TakeLineSnapshot(devices, protocol, timeMs, 0));
+  auto snapshot =
+      readings && static_cast<int>(readings->Devices.size()) == devices.Count()
+          ? std::make_shared<TLineSnapshot>(*readings)
+          : std::make_shared<TLineSnapshot>(TakeLineSnapshot(devices, protocol, timeMs, 0));
   for (TDeviceReading& r : snapshot->Devices) SetPollOutcomes(r, protocol, r.Outcomes);
   data.Readings = snapshot;
   for (int i = 0; i < devices.Count(); ++i) {

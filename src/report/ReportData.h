@@ -66,11 +66,12 @@ struct TReportData {
   bool Profiles = true;  // one temperature profile per device
 };
 
-// The report of the listed devices as their records stand (their last
-// readings included), in list order. Takes each device's temperatures under
-// its lock; call where the device list may be read (the UI thread, or while
-// nobody polls).
-TReportData MakeReportData(const TDeviceList& devices, std::uint8_t protocol, std::int64_t timeMs);
+// The report of the listed devices as their records stand, in list order.
+// The readings are the records' own (temperatures taken under each device's
+// lock: call while nobody polls), or `readings` when given for the same
+// devices (a snapshot taken while the poller waited).
+TReportData MakeReportData(const TDeviceList& devices, std::uint8_t protocol, std::int64_t timeMs,
+                           TSnapshotPtr readings = nullptr);
 
 // The port's settings: "/dev/ttyUSB0, 9600 бит/с, 8 бит данных, чётность
 // Even, 1 стоп-бит".

@@ -40,12 +40,13 @@ struct TTable {
   std::vector<double> Widths;
   std::vector<Qt::Alignment> Align;
   QFont Font;
+  double Pad = kCellPad;
   double Height(const QStringList& cells) const {
     double h = QFontMetricsF(Font).height();
     for (int c = 0; c < cells.size() && c < static_cast<int>(Widths.size()); ++c)
       h = std::max(h, TReportPages::TextHeight(cells[c], Font,
-                                               Widths[static_cast<std::size_t>(c)] - 2 * kCellPad));
-    return h + 2 * kCellPad;
+                                               Widths[static_cast<std::size_t>(c)] - 2 * Pad));
+    return h + 2 * Pad;
   }
   void PaintRow(QPainter& p, const QRectF& r, const QStringList& cells, bool header,
                 bool ruleBelow = true) const {
@@ -57,9 +58,8 @@ struct TTable {
     double x = r.left();
     for (int c = 0; c < cells.size() && c < static_cast<int>(Widths.size()); ++c) {
       const double w = Widths[static_cast<std::size_t>(c)];
-      p.drawText(
-          QRectF(x + kCellPad, r.top() + kCellPad, w - 2 * kCellPad, r.height() - 2 * kCellPad),
-          Align[static_cast<std::size_t>(c)] | Qt::TextWordWrap | Qt::AlignTop, cells[c]);
+      p.drawText(QRectF(x + Pad, r.top() + Pad, w - 2 * Pad, r.height() - 2 * Pad),
+                 Align[static_cast<std::size_t>(c)] | Qt::TextWordWrap | Qt::AlignTop, cells[c]);
       x += w;
     }
     if (ruleBelow) {
@@ -164,8 +164,9 @@ void AddReadings(TReportPages& pages, const TReportData& data) {
       Font(7), 2, true, QColor(0x40, 0x40, 0x40));
   TTable table;
   table.Font = Font(7);
-  std::vector<double> w{64, 24, 26};
-  for (int i = 0; i < kValuesPerLine; ++i) w.push_back(25);
+  table.Pad = 1.5;
+  std::vector<double> w{74, 22, 28};
+  for (int i = 0; i < kValuesPerLine; ++i) w.push_back(24.4);
   table.Widths = Widths(w, pages.Width());
   table.Align.assign(w.size(), Qt::AlignRight);
   table.Align[0] = Qt::AlignLeft;

@@ -233,6 +233,10 @@ class TMainForm : public QMainWindow, public IOperationHost {
   // Writes the support bundle; false with the reason when it cannot.
   bool SaveSupportBundle(const QString& fileName, QString& error);
 
+  // ---- commissioning report (MainFormReport.cpp)
+  // "Файл" → "Отчёт о пусконаладке…" (TReportCommand).
+  void CreateReport();
+
   // ---- port, protocol, actions
   QString PortDescription() const;
   void RefreshPortDescription();
