@@ -101,6 +101,7 @@ TReportCommand::~TReportCommand() {
   if (FThread) {
     FStop->store(true);
     FThread->wait();
+    delete FThread.data();
   }
 }
 
