@@ -86,6 +86,20 @@ std::vector<QString> DuplicateAddresses(const std::vector<TReportDevice>& device
   return lines;
 }
 
+std::vector<QString> DuplicatePlantNumbers(const std::vector<TReportDevice>& devices) {
+  std::map<int, std::vector<const TReportDevice*>> byPlant;
+  for (const TReportDevice& d : devices) byPlant[d.PlantNumber].push_back(&d);
+  std::vector<QString> lines;
+  for (const auto& [plant, list] : byPlant) {
+    if (list.size() < 2) continue;
+    QStringList names;
+    for (const TReportDevice* d : list)
+      names << Tr("%1 (адрес %2)").arg(QString::fromStdString(d->Name)).arg(d->SystemAddress);
+    lines.push_back(Tr("%1: %2").arg(plant).arg(names.join(QStringLiteral(", "))));
+  }
+  return lines;
+}
+
 QString TimeText(std::int64_t utcMs) {
   return QDateTime::fromMSecsSinceEpoch(utcMs).toString(QStringLiteral("dd.MM.yyyy HH:mm:ss"));
 }

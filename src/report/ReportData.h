@@ -92,5 +92,8 @@ QString ResultText(const TDeviceReading& r);
 // Each system address held by more than one device: "адрес 3: Силос 1
 // (зав. № 1201), Силос 4 (зав. № 1204)". Empty when none.
 std::vector<QString> DuplicateAddresses(const std::vector<TReportDevice>& devices);
+// Each plant number held by more than one device: "1201: Силос 1 (адрес 1),
+// Силос 7 (адрес 7)". Empty when none.
+std::vector<QString> DuplicatePlantNumbers(const std::vector<TReportDevice>& devices);
 // A time as "dd.MM.yyyy HH:mm:ss" in local time.
 QString TimeText(std::int64_t utcMs);

@@ -105,6 +105,8 @@ QByteArray ReportJson(const TReportData& data) {
   }
   QJsonArray duplicates;
   for (const QString& line : DuplicateAddresses(data.Devices)) duplicates.append(line);
+  QJsonArray plants;
+  for (const QString& line : DuplicatePlantNumbers(data.Devices)) plants.append(line);
   QJsonObject root{
       {QStringLiteral("head"), head},
       {QStringLiteral("line"), data.PortText},

@@ -275,6 +275,13 @@ void AddChecks(TReportPages& pages, const TReportData& data) {
   missing.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
   pages.AddText(Tr("Пропущенные заводские номера:"), Font(8, true), 4, true);
   pages.AddText(missing.trimmed().isEmpty() ? Tr("—") : missing, Font(8), 2);
+  // Equal plant numbers make the missing-numbers text the error of its
+  // procedure: the devices that share one are named here.
+  const std::vector<QString> plants = DuplicatePlantNumbers(data.Devices);
+  if (!plants.empty()) {
+    pages.AddText(Tr("Повторяющиеся заводские номера:"), Font(8, true), 8, true);
+    for (const QString& line : plants) pages.AddText(line, Font(8), 2, false, QColor(0xB0, 0, 0));
+  }
   const std::vector<QString> duplicates = DuplicateAddresses(data.Devices);
   pages.AddText(Tr("Повторяющиеся системные адреса:"), Font(8, true), 8, true);
   if (duplicates.empty()) pages.AddText(Tr("нет"), Font(8), 2);

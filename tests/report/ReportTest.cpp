@@ -211,6 +211,8 @@ TEST(Report, AStopOrAnUnwritableFileLeavesNoFileAndAlarmsAreListed) {
   data.HistoryInUse = true;
   data.Alarms.push_back({1'700'000'000'000, 0, 1202, "Силос 2", 5, "Перегрев: 31.00 °C"});
   data.Alarms.push_back({1'700'000'000'000, 1'700'000'600'000, 1201, "Силос 1", 0, "Нет связи"});
+  data.Devices[6].PlantNumber = 1201;  // shares Силос 1's plant number
+  data.MissingNumbers = "Ошибка! Процедура GetLostMumberReport. Список не отсортирован.";
   QString error;
   const QString stopped = dir.filePath(QStringLiteral("stopped.pdf"));
   EXPECT_FALSE(WriteReportPdf(data, stopped, error, [](int done, int) { return done < 2; }));
@@ -222,6 +224,7 @@ TEST(Report, AStopOrAnUnwritableFileLeavesNoFileAndAlarmsAreListed) {
   ASSERT_TRUE(WriteReportPdf(data, file, error));
   const std::string text = PdfText(U8(file));
   for (const char* t :
-       {"Тревоги", "Перегрев: 31.00 °C", "активна", "Нет связи", "Силос 2 (зав. № 1202)"})
+       {"Тревоги", "Перегрев: 31.00 °C", "активна", "Нет связи", "Силос 2 (зав. № 1202)",
+        "Повторяющиеся заводские номера:", "1201: Силос 1 (адрес 2), Силос 7 (адрес 8)"})
     EXPECT_NE(text.find(t), std::string::npos) << t;
 }
