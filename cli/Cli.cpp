@@ -57,6 +57,8 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     if (command == "config show") return CmdConfigShow(options, console);
     if (command == "config new") return CmdConfigNew(options, console);
     if (command == "support-bundle") return CmdSupportBundle(options, console);
+    if (command == "history export") return CmdHistoryExport(options, console);
+    if (command == "history alarms") return CmdHistoryAlarms(options, console);
     for (const TLineCommand& c : kLineCommands) {
       if (command != c.Name) continue;
       TSession session(options, console);

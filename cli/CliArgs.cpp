@@ -1,5 +1,7 @@
 #include "CliArgs.h"
 
+#include "HistoryExport.h"
+
 #include <algorithm>
 #include <cctype>
 #include <functional>
@@ -170,6 +172,13 @@ const std::map<std::string, TOptionRule>& CommandOptions() {
       {"--to",
        {okValue,
         [](TCliOptions& o, const std::string& v) {
+          if (o.Command == "history export") {
+            std::int64_t ms = 0;
+            if (!ParseTimeText(v, ms))
+              throw EUsage("--to: \"" + v + "\" is not a time (2024-05-17, 2024-05-17T10:30, now)");
+            o.ToMs = ms;
+            return;
+          }
           o.To = static_cast<int>(ParseInteger(v, 1, 254, "--to"));
         }}},
       {"--c1", {okValue, [](TCliOptions& o, const std::string& v) { o.C1 = U16(v, "--c1"); }}},
@@ -197,6 +206,27 @@ const std::map<std::string, TOptionRule>& CommandOptions() {
       {"--engineer", {okValue, [](TCliOptions& o, const std::string& v) { o.Engineer = v; }}},
       {"--date", {okValue, [](TCliOptions& o, const std::string& v) { o.Date = v; }}},
       {"--note", {okValue, [](TCliOptions& o, const std::string& v) { o.Note = v; }}},
+      {"--db",
+       {okValue,
+        [](TCliOptions& o, const std::string& v) {
+          if (v.empty()) throw EUsage("--db: empty file name");
+          o.Db = v;
+        }}},
+      {"--no-db", {okFlag, [](TCliOptions& o, const std::string&) { o.NoDb = true; }}},
+      {"--interval",
+       {okValue,
+        [](TCliOptions& o, const std::string& v) {
+          o.Interval = static_cast<int>(ParseInteger(v, 0, 86400, "--interval"));
+        }}},
+      {"--from",
+       {okValue,
+        [](TCliOptions& o, const std::string& v) {
+          std::int64_t ms = 0;
+          if (!ParseTimeText(v, ms))
+            throw EUsage("--from: \"" + v + "\" is not a time (2024-05-17, 2024-05-17T10:30, now)");
+          o.FromMs = ms;
+        }}},
+      {"--active", {okFlag, [](TCliOptions& o, const std::string&) { o.Active = true; }}},
   };
   return options;
 }
@@ -207,7 +237,7 @@ const std::map<std::string, std::set<std::string>>& AllowedOptions() {
       {"ports", {}},
       {"id", {}},
       {"read", {}},
-      {"poll", {"--cycles", "--period", "--csv"}},
+      {"poll", {"--cycles", "--period", "--csv", "--db", "--no-db", "--interval"}},
       {"settings", {"--save"}},
       {"write-settings", {"--c1", "--c2", "--h1", "--h2", "--coefficient", "--level", "--save"}},
       {"set-address", {"--to", "--save"}},
@@ -220,11 +250,13 @@ const std::map<std::string, std::set<std::string>>& AllowedOptions() {
       {"upload", {}},
       {"config show", {}},
       {"config new", {"--device", "--force"}},
+      {"history export", {"--db", "--from", "--to", "--csv"}},
+      {"history alarms", {"--db", "--active"}},
       {"check", {"--exchanges"}},
-      {"support-bundle", {"--cycles", "--check", "--exchanges"}},
+      {"support-bundle", {"--cycles", "--check", "--exchanges", "--db", "--no-db"}},
       {"report",
        {"--out", "--csv", "--no-poll", "--no-profiles", "--object", "--engineer", "--date",
-        "--note"}},
+        "--note", "--db", "--no-db"}},
   };
   return allowed;
 }
@@ -281,7 +313,9 @@ const std::vector<std::string>& CommandNames() {
                                                  "support-bundle",
                                                  "report",
                                                  "config show",
-                                                 "config new"};
+                                                 "config new",
+                                                 "history export",
+                                                 "history alarms"};
   return names;
 }
 
@@ -334,7 +368,7 @@ TCliOptions ParseArguments(const std::vector<std::string>& args) {
     }
     if (o.Command.empty()) {
       o.Command = arg;
-      if (arg == "config") {
+      if (arg == "config" || arg == "history") {
         if (i + 1 < args.size() && args[i + 1].rfind("-", 0) != 0) o.Command += " " + args[++i];
       }
       continue;
@@ -349,6 +383,7 @@ TCliOptions ParseArguments(const std::vector<std::string>& args) {
   if (o.Help) return o;
   if (allowed == AllowedOptions().end()) {
     if (o.Command == "config") throw EUsage("config needs \"show FILE\" or \"new FILE\"", "config");
+    if (o.Command == "history") throw EUsage("history needs \"export\" or \"alarms\"", "history");
     throw EUsage("unknown subcommand \"" + o.Command + "\"");
   }
   for (const auto& [name, value] : commandOptions) {
@@ -361,6 +396,8 @@ TCliOptions ParseArguments(const std::vector<std::string>& args) {
       throw;
     }
   }
+  if (o.NoDb && (!o.Db.empty() || o.Interval))
+    throw EUsage("--no-db excludes --db and --interval", o.Command);
   if (o.Demo && !o.Port.empty()) throw EUsage("--demo and --port exclude each other", o.Command);
   if (o.Plants && o.Reserve == false) {
     // nothing: --reserve is optional

@@ -73,6 +73,13 @@ struct TCliOptions {
   bool NoPoll = false;
   bool NoProfiles = false;
   std::string Object, Engineer, Date, Note;
+  // The history database: poll records into it (the per-user one unless
+  // --db names another, none with --no-db); history reads it.
+  std::string Db;
+  bool NoDb = false;
+  std::optional<int> Interval;  // poll: seconds between recorded cycles, 0 every cycle
+  std::optional<std::int64_t> FromMs, ToMs;  // history export: UTC ms
+  bool Active = false;                   // history alarms: active ones only
 };
 
 // Parses argv[1..]; raises EUsage. --help anywhere sets Help (the command, if

@@ -6,6 +6,7 @@
 #include "Commands.h"
 #include "LineCheck.h"
 #include "RequestThread.h"
+#include "HistoryStore.h"
 #include "SupportBundle.h"
 
 namespace {
@@ -97,7 +98,12 @@ int CmdSupportBundle(const TCliOptions& options, TConsole& console) {
   }
   TSupportBundle bundle = BuildSupportBundle(session.Port(), session.Protocol(), session.Devices(),
                                              options.Config, session.Frames().Last(kBundleFrames),
-                                             session.Statistics().Snapshot(), checkText);
+                                             session.Statistics().Snapshot(), checkText,
+                                             options.NoDb ? std::vector<TBundleFile>{}
+                                                          : HistoryBundleFiles(options.Db.empty()
+                                                                                   ? DefaultHistoryPath()
+                                                                                   : options.Db,
+                                                                               UtcNowMs()));
   for (TBundleFile& f : bundle.Files) {
     if (f.Name == "port.txt" && !portProblem.empty())
       f.Contents += "Open failed: " + portProblem + "\n";

@@ -8,6 +8,7 @@
 #include "Commands.h"
 #include "DataOutput.h"
 #include "Format.h"
+#include "HistoryRecorder.h"
 #include "RequestThread.h"
 
 namespace {
@@ -42,6 +43,30 @@ void OpenCsv(const TCliOptions& o, TCsvLog& log) {
   if (!log.File) throw ECliError(ecWrite, "cannot open " + o.Csv + " for appending");
 }
 
+// The history database poll records into: the one --db names, else the
+// per-user one; none with --no-db. A file named by --db that cannot be a
+// history database ends the run before polling; the per-user one only gets
+// a warning (polling is what was asked for).
+std::unique_ptr<THistoryRecorder> StartHistory(const TCliOptions& o, TConsole& console) {
+  if (o.NoDb) return nullptr;
+  THistoryOptions options;
+  options.Path = o.Db.empty() ? DefaultHistoryPath() : o.Db;
+  if (options.Path.empty()) return nullptr;
+  options.IntervalMs = o.Interval ? *o.Interval * 1000LL : 60'000;
+  auto recorder = std::make_unique<THistoryRecorder>(options);
+  recorder->Flush();
+  const THistoryStatus status = recorder->Status();
+  if (status.State == THistoryState::Refused) {
+    if (!o.Db.empty()) throw ECliError(ecUsage, status.Message + " (--no-db polls without it)");
+    console.Err << "lim07ctl: history: " << status.Message << "; polling without recording\n";
+    return nullptr;
+  }
+  if (status.State == THistoryState::Failing)
+    console.Err << "lim07ctl: history: recording stopped: " << status.Message
+                << " (polling goes on; tried again later)\n";
+  return recorder;
+}
+
 }  // namespace
 
 int CmdPoll(TSession& session) {
@@ -52,8 +77,16 @@ int CmdPoll(TSession& session) {
   TCsvLog csv;
   if (!o.Csv.empty()) OpenCsv(o, csv);
 
+  const std::unique_ptr<THistoryRecorder> history = StartHistory(o, console);
   session.OpenPort();
   const bool identified = session.IdentifyNew();
+  THistoryState historyState = THistoryState::Recording;
+  if (history) {
+    historyState = history->Status().State;
+    session.Statistics().SetListener([rec = history.get()](const TExchangeOutcome& x) {
+      rec->RecordExchange(x.PlantNumber, static_cast<std::uint8_t>(x.Address), x.Ok, x.ResponseUs);
+    });
+  }
 
   const std::uint32_t minimum = MinimumPeriod(devices.Count());
   std::uint32_t period = o.Period.value_or(minimum);
@@ -91,6 +124,21 @@ int CmdPoll(TSession& session) {
   session.Host().OnRefresh = [&] {
     ++cycles;
     const std::string time = Timestamp();
+    if (history) {
+      history->Submit(std::make_shared<TLineSnapshot>(TakeLineSnapshot(
+          devices, static_cast<std::uint8_t>(session.Protocol()), UtcNowMs(),
+          static_cast<std::uint64_t>(cycles))));
+      // A change of the recording's state is told once, on stderr.
+      const THistoryStatus status = history->Status();
+      if (status.State != historyState) {
+        historyState = status.State;
+        if (status.State == THistoryState::Recording)
+          console.Err << "lim07ctl: history: recording resumed in " << status.Path << '\n';
+        else
+          console.Err << "lim07ctl: history: recording stopped: " << status.Message
+                      << " (polling goes on)\n";
+      }
+    }
     for (int i = 0; i < devices.Count() && i < static_cast<int>(failed.size()); ++i) {
       if (DataReadOk(*devices[i])) continue;
       ++failed[static_cast<std::size_t>(i)];
@@ -124,9 +172,18 @@ int CmdPoll(TSession& session) {
     interrupted = session.RunWorker(thread);
   } catch (...) {
     session.Host().OnRefresh = nullptr;
+    session.Statistics().SetListener(nullptr);
     throw;
   }
   session.Host().OnRefresh = nullptr;
+  session.Statistics().SetListener(nullptr);
+  if (history) {
+    history->Flush();
+    const THistoryStatus status = history->Status();
+    if (status.State != THistoryState::Recording || status.LostCycles > 0)
+      console.Err << "lim07ctl: history: " << status.LostCycles << " cycle(s) not recorded in "
+                  << status.Path << (status.Message.empty() ? "" : ": " + status.Message) << '\n';
+  }
 
   if (csvFailed) throw ECliError(ecWrite, "cannot write " + o.Csv + "; polling stopped");
   if (interrupted) console.Err << "Polling stopped after " << cycles << " cycle(s)\n";

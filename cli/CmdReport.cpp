@@ -4,6 +4,7 @@
 // Modbus the data read), with an identification of each device for its
 // versions; --no-poll leaves the line alone and reports the configuration
 // only (every device "не опрашивался").
+#include <sys/stat.h>
 #include <QDate>
 #include <QGuiApplication>
 #include <ostream>
@@ -11,6 +12,7 @@
 #include "Commands.h"
 #include "DataOutput.h"
 #include "DeviceCommands.h"
+#include "HistoryStore.h"
 #include "ReportExport.h"
 #include "ReportWriter.h"
 #include "SupportBundle.h"
@@ -82,6 +84,32 @@ bool ReadLine(TSession& session, std::vector<std::string>& firmware) {
   return all;
 }
 
+// The alarms of the history database, when one is in use: --db FILE, else
+// the per-user one if it exists (none with --no-db). A named database that
+// cannot be read is a usage error; the default one only a warning.
+void AddAlarms(TSession& session, TReportData& data) {
+  const TCliOptions& o = session.Options();
+  if (o.NoDb) return;
+  const std::string path = o.Db.empty() ? DefaultHistoryPath() : o.Db;
+  struct stat st {};
+  if (path.empty() || ::stat(path.c_str(), &st) != 0) {
+    if (!o.Db.empty()) throw EUsage("no history database at " + path, o.Command);
+    return;
+  }
+  try {
+    THistoryStore store(path, true);
+    TAlarmFilter filter;
+    filter.SinceMs = data.CreatedMs - kRecentAlarmsMs;
+    data.Alarms = ReportAlarms(store.Alarms(filter));
+    data.HistoryInUse = true;
+  } catch (const std::exception& e) {
+    if (!o.Db.empty()) throw ECliError(ecUsage, "cannot read " + path + ": " + e.what());
+    std::lock_guard lock(session.Console().Mutex);
+    session.Console().Err << "warning: history database " << path << " not read: " << e.what()
+                          << '\n';
+  }
+}
+
 }  // namespace
 
 int CmdReport(TSession& session) {
@@ -110,6 +138,7 @@ int CmdReport(TSession& session) {
   data.PortText = portText;
   data.ProgramText = QString::fromStdString(ProgramVersionText());
   data.Profiles = !o.NoProfiles;
+  AddAlarms(session, data);
 
   QString error;
   int pages = 0;

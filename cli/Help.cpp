@@ -30,6 +30,8 @@ Subcommands:
   support-bundle FILE         one tar.gz for the support: versions, port, ports present,
                               configuration, recent frames, statistics
   report --out FILE.pdf       commissioning report: devices, readings, overview, profiles
+  history export              readings of a time range from the history database to CSV
+  history alarms              the alarms of the history database
   config show FILE.l07        a configuration file as text or JSON
   config new FILE.l07         write a new configuration from options
 
@@ -94,14 +96,32 @@ const std::map<std::string, std::string>& CommandHelp() {
        "answer carries another number of sensors than the record's.\n"},
       {"poll",
        "Usage: lim07ctl (--port P | --demo | --config F) [devices] poll [--cycles N]\n"
-       "       [--period MS] [--csv FILE] [--json]\n"
+       "       [--period MS] [--csv FILE] [--json] [--db FILE | --no-db] [--interval S]\n"
        "The window's polling cycle. Prints a table per cycle (--json: one JSON object\n"
        "per line and cycle) and appends CSV rows to FILE: time,name,address,plant,\n"
        "level_code,level_dm,state,t1..tN,result (a header when the file is new; a\n"
        "file begun without the result column keeps its layout).\n"
        "--cycles N stops after N cycles; otherwise Ctrl-C stops after the device in work.\n"
        "--period is at least 200 ms a device (the window's minimum).\n"
-       "Exit 0, or 1 when a device's read failed in any cycle (a summary on stderr).\n"},
+       "Exit 0, or 1 when a device's read failed in any cycle (a summary on stderr).\n"
+       "Every cycle is also recorded into the history database (the window's: \n"
+       "$XDG_DATA_HOME/lim07/history.db, or --db FILE; --no-db: none), at most once\n"
+       "every --interval seconds (default 60; 0: every cycle), with the alarms of the\n"
+       "limits kept there. When the database cannot be written (a full disk) polling\n"
+       "goes on and stderr says so; a file that is not a history database is refused.\n"},
+      {"history export",
+       "Usage: lim07ctl history export --from TIME --to TIME [--plant N] --csv FILE [--db FILE]\n"
+       "Writes the recorded readings of the range to FILE (atomically): one row a device\n"
+       "and reading, device by device in time order: time_utc,time_ms,plant,address,\n"
+       "name,protocol,result,level_code,level_dm,state,t1..tN. TIME: 2024-05-17,\n"
+       "2024-05-17T10:30[:00] (local time; a trailing Z: UTC) or now.\n"},
+      {"history alarms",
+       "Usage: lim07ctl history alarms [--active] [--plant N] [--json] [--db FILE]\n"
+       "Lists the alarms of the history database, newest first: time, device, sensor,\n"
+       "kind, value, limit, whether still active, and when and by whom acknowledged.\n"},
+      {"history",
+       "Usage: lim07ctl history export --from TIME --to TIME [--plant N] --csv FILE\n"
+       "       lim07ctl history alarms [--active] [--plant N] [--json]\n"},
       {"settings",
        "Usage: lim07ctl ... [devices] settings [--json] [--save]\n"
        "Reads sensor count, calibration points and averaging coefficient after\n"
@@ -171,12 +191,15 @@ const std::map<std::string, std::string>& CommandHelp() {
        "Usage: lim07ctl (--port P | --demo | --config F) [devices] report --out FILE.pdf\n"
        "       [--csv FILE] [--json] [--no-poll] [--no-profiles]\n"
        "       [--object TEXT] [--engineer TEXT] [--date TEXT] [--note TEXT]\n"
+       "       [--db FILE | --no-db]\n"
        "Writes the commissioning report as an A4 PDF: the head (object, engineer, date\n"
        "(today by default), note, the port settings, the protocol, the program version),\n"
        "the device table with the last result, the last readings (temperatures with two\n"
        "decimals, \"****\" for a broken sensor, empty for no data, the level), the line\n"
        "overview, one temperature profile per device (--no-profiles leaves them out), the\n"
-       "missing plant numbers and duplicate addresses. The readings are taken by one read\n"
+       "missing plant numbers and duplicate addresses, and the history database's active\n"
+       "alarms and those of the last 7 days (--db FILE, else the per-user one when it\n"
+       "exists; --no-db leaves them out). The readings are taken by one read\n"
        "of the line just before (as read does, with an identification of each device for\n"
        "its versions); --no-poll reports the configuration without touching the line.\n"
        "--csv writes the device table and readings as CSV, --json prints them as JSON.\n"

@@ -58,7 +58,7 @@ function(lim07_test_dir name)
     PROPERTIES TIMEOUT 300)
   # The environment is set from a script run after discovery: a list given to
   # gtest_discover_tests' PROPERTIES keeps only its first entry.
-  set(env "QT_QPA_PLATFORM=offscreen;ASAN_OPTIONS=detect_leaks=1:abort_on_error=1;UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1;LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp;TSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/tsan.supp;LIM07_SETTINGS=:temporary:;LIM07_SOURCE_DIR=${PROJECT_SOURCE_DIR};LIM07_BINARY_DIR=${PROJECT_BINARY_DIR}")
+  set(env "QT_QPA_PLATFORM=offscreen;ASAN_OPTIONS=detect_leaks=1:abort_on_error=1;UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1;LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp;TSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/tsan.supp;LIM07_SETTINGS=:temporary:;LIM07_HISTORY=:temporary:;XDG_DATA_HOME=${PROJECT_BINARY_DIR}/test-xdg-data;LIM07_SOURCE_DIR=${PROJECT_SOURCE_DIR};LIM07_BINARY_DIR=${PROJECT_BINARY_DIR}")
   set(script ${CMAKE_CURRENT_BINARY_DIR}/${name}_environment.cmake)
   file(WRITE ${script}
     "foreach(test_name IN LISTS ${name}_TESTS)\n"

@@ -9,6 +9,7 @@ packages=(
   libarchive-dev
   libqcustomplot-dev
   poppler-utils
+  libsqlite3-dev sqlite3
   clang libclang-rt-14-dev
   xvfb xauth
 )

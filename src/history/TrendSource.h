@@ -49,6 +49,8 @@ struct TTrendResult {
   std::int64_t LastMs = 0;
   bool Reduced = false;  // min/max per column was applied
   std::string Error;     // empty on success
+  // The question was overtaken by a later one before it ran: no points.
+  bool Superseded = false;
 };
 
 class ITrendSource {

@@ -1,5 +1,11 @@
 #include "SupportBundle.h"
 
+#include <sys/stat.h>
+
+#include <sstream>
+
+#include "HistoryExport.h"
+
 #include <archive.h>
 #include <archive_entry.h>
 #include <sys/utsname.h>
@@ -211,4 +217,24 @@ std::vector<TBundleFile> ReadSupportBundle(const std::string& path) {
   archive_read_free(a);
   if (!ok) throw std::runtime_error(path + ": " + reason);
   return files;
+}
+
+std::vector<TBundleFile> HistoryBundleFiles(const std::string& path, std::int64_t nowMs) {
+  struct stat st {};
+  if (path.empty() || ::stat(path.c_str(), &st) != 0) return {};
+  constexpr std::int64_t kDayMs = 86'400'000;
+  try {
+    THistoryStore store(path, true);
+    std::ostringstream csv;
+    ExportHistoryCsv(store, {nowMs - kDayMs, nowMs, {}}, csv);
+    TAlarmFilter filter;
+    filter.SinceMs = nowMs - 7 * kDayMs;
+    return {{"history-last-day.csv", csv.str(),
+             "the readings of the last day from the history database " + path},
+            {"alarms.txt", AlarmsTable(store.Alarms(filter)),
+             "the alarms of the last week, the active and unacknowledged ones"}};
+  } catch (const std::exception& e) {
+    return {{"history-error.txt", std::string(e.what()) + "\n",
+             "why the history database could not be read"}};
+  }
 }

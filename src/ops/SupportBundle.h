@@ -44,6 +44,11 @@ TSupportBundle BuildSupportBundle(const TCustomComPort& port, TDeviceProtocol pr
                                   const std::string& lineCheck,
                                   const std::vector<TBundleFile>& history = {});
 
+// The files of the history database for the bundle: the last day of
+// readings as CSV and the alarms of the last week. None when there is no
+// such database at `path` (or it cannot be read: the README then says why).
+std::vector<TBundleFile> HistoryBundleFiles(const std::string& path, std::int64_t nowMs);
+
 // Writes the bundle as tar.gz, atomically (a temporary file renamed over
 // `path`). Throws std::runtime_error with the reason when it cannot.
 void WriteSupportBundle(const std::string& path, const TSupportBundle& bundle);

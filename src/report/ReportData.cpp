@@ -4,6 +4,7 @@
 #include <QLocale>
 #include <map>
 
+#include "HistoryExport.h"
 #include "TrendSource.h"
 
 namespace {
@@ -98,6 +99,15 @@ std::vector<QString> DuplicatePlantNumbers(const std::vector<TReportDevice>& dev
     lines.push_back(Tr("%1: %2").arg(plant).arg(names.join(QStringLiteral(", "))));
   }
   return lines;
+}
+
+std::vector<TReportAlarm> ReportAlarms(const std::vector<TAlarm>& alarms) {
+  std::vector<TReportAlarm> out;
+  for (const TAlarm& a : alarms)
+    out.push_back({a.RaisedMs, a.ClearedMs, a.PlantNumber, a.DeviceName, a.Sensor,
+                   std::string(AlarmKindText(a.Kind)) + ": " + AlarmValueText(a.Kind, a.Value) +
+                       " (предел " + AlarmValueText(a.Kind, a.Limit) + ")"});
+  return out;
 }
 
 QString TimeText(std::int64_t utcMs) {

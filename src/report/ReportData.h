@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "Alarms.h"
 #include "ComPort.h"
 #include "DeviceList.h"
 #include "PaintStyle.h"
@@ -95,5 +96,10 @@ std::vector<QString> DuplicateAddresses(const std::vector<TReportDevice>& device
 // Each plant number held by more than one device: "1201: Силос 1 (адрес 1),
 // Силос 7 (адрес 7)". Empty when none.
 std::vector<QString> DuplicatePlantNumbers(const std::vector<TReportDevice>& devices);
+// The history database's alarms as the report lists them: "Превышение
+// температуры: 31.20 °C (предел 30.00 °C)".
+std::vector<TReportAlarm> ReportAlarms(const std::vector<TAlarm>& alarms);
+// How far back cleared alarms are still "recent" in the report.
+constexpr std::int64_t kRecentAlarmsMs = 7LL * 24 * 3600 * 1000;
 // A time as "dd.MM.yyyy HH:mm:ss" in local time.
 QString TimeText(std::int64_t utcMs);

@@ -82,3 +82,35 @@ QVariant TAppSettings::ViewValue(const QString& view, const QString& key,
 void TAppSettings::SetViewValue(const QString& view, const QString& key, const QVariant& value) {
   Store().setValue(ViewKey(view, key), value);
 }
+
+bool TAppSettings::HistoryEnabled() {
+  return Store().value(QStringLiteral("history/enabled"), true).toBool();
+}
+
+void TAppSettings::SetHistoryEnabled(bool on) {
+  Store().setValue(QStringLiteral("history/enabled"), on);
+}
+
+QString TAppSettings::HistoryFile() {
+  return Store().value(QStringLiteral("history/file")).toString();
+}
+
+void TAppSettings::SetHistoryFile(const QString& path) {
+  Store().setValue(QStringLiteral("history/file"), path);
+}
+
+int TAppSettings::HistoryIntervalSeconds() {
+  return std::max(0, Store().value(QStringLiteral("history/intervalSeconds"), 60).toInt());
+}
+
+void TAppSettings::SetHistoryIntervalSeconds(int seconds) {
+  Store().setValue(QStringLiteral("history/intervalSeconds"), seconds);
+}
+
+int TAppSettings::HistoryRetentionDays() {
+  return std::max(1, Store().value(QStringLiteral("history/retentionDays"), 730).toInt());
+}
+
+void TAppSettings::SetHistoryRetentionDays(int days) {
+  Store().setValue(QStringLiteral("history/retentionDays"), days);
+}

@@ -35,6 +35,18 @@ class TAppSettings {
   static QByteArray WindowState();  // default empty: the built-in layout
   static void SetWindowState(const QByteArray& state);
 
+  // ---- the history database ("Настройка → История…")
+  // Recording of the polling cycles; on by default, into HistoryFile().
+  static bool HistoryEnabled();
+  static void SetHistoryEnabled(bool on);
+  // The database file; empty: the per-user default (DefaultHistoryPath).
+  static QString HistoryFile();
+  static void SetHistoryFile(const QString& path);
+  static int HistoryIntervalSeconds();  // default 60; 0: every cycle
+  static void SetHistoryIntervalSeconds(int seconds);
+  static int HistoryRetentionDays();  // default 730
+  static void SetHistoryRetentionDays(int days);
+
   // ---- a view's own options, under "views/<view>/<key>"
   static QVariant ViewValue(const QString& view, const QString& key, const QVariant& fallback);
   static void SetViewValue(const QString& view, const QString& key, const QVariant& value);

@@ -322,6 +322,9 @@ TMainForm::~TMainForm() {
   if (auto* dispatcher = QAbstractEventDispatcher::instance(thread()))
     disconnect(dispatcher, nullptr, this, nullptr);
   StopWorkers();
+  // The history writes what it holds, then lets go of the statistics.
+  if (FDiagnostics) FDiagnostics->Statistics().SetListener(nullptr);
+  FHistory.reset();
   // The recorder lets go of the port before the port itself goes.
   delete FDiagnostics;
   FDiagnostics = nullptr;

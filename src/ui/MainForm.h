@@ -57,6 +57,9 @@ class TViewHub;
 class TSessionTrendStore;
 class TViewManager;
 class TLineDiagnostics;
+class TAlarmsDock;
+class TTrendDock;
+class THistoryRecorder;
 
 // The mark put into a device-table cell whose value the device has not
 // confirmed. Color is light red: the toolkit's 0x9090FF (BGR), #FF9090.
@@ -236,6 +239,30 @@ class TMainForm : public QMainWindow, public IOperationHost {
   // ---- commissioning report (MainFormReport.cpp)
   // "Файл" → "Отчёт о пусконаладке…" (TReportCommand).
   void CreateReport();
+  // ---- history database (MainFormHistory.cpp): each cycle recorded off
+  // this thread, the alarms dock, the unacknowledged count in status panel 1,
+  // "Файл → Экспорт истории…" and "Настройка → История…"
+  std::shared_ptr<THistoryRecorder> FHistory;  // none when recording is off
+  TAlarmsDock* FAlarmsDock = nullptr;
+  TTrendDock* FTrendDock = nullptr;
+  QLabel* HistoryNotice = nullptr;  // shown only while recording is stopped
+  QAction* ExportHistoryAction = nullptr;
+  QAction* HistorySettingsAction = nullptr;
+  bool FHistoryFailureTold = false;
+  void CreateHistory();
+  // (Re)starts the recorder from the settings; none when they turn it off.
+  void StartHistory();
+  // Takes the recorder's state: the alarms, the count, the notice.
+  void UpdateHistoryStatus();
+  // The database file the settings name (the per-user one by default).
+  QString HistoryPath() const;
+  void ExportHistoryActionExecute();
+  void HistorySettingsActionExecute();
+  // Writes the readings of [fromMs, toMs] (one device, or all: plant 0) to
+  // a CSV file off this thread, with a progress window that can stop it;
+  // false with the reason when it failed or was stopped.
+  bool ExportHistory(std::int64_t fromMs, std::int64_t toMs, std::uint16_t plant,
+                     const QString& fileName, QString& error);
 
   // ---- port, protocol, actions
   QString PortDescription() const;

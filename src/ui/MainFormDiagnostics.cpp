@@ -7,6 +7,7 @@
 #include <QStatusBar>
 
 #include "Dialogs.h"
+#include "HistoryRecorder.h"
 #include "LineCheck.h"
 #include "LineCheckForm.h"
 #include "LineDiagnostics.h"
@@ -83,7 +84,8 @@ bool TMainForm::SaveSupportBundle(const QString& fileName, QString& error) {
     const TSupportBundle bundle = BuildSupportBundle(
         FComPort, CurrentProtocol(), FDevices, FFileName.toStdString(),
         FDiagnostics->Frames().Last(kBundleFrames), FDiagnostics->Statistics().Snapshot(),
-        FDiagnostics->LastLineCheck().toStdString());
+        FDiagnostics->LastLineCheck().toStdString(),
+        FHistory ? HistoryBundleFiles(FHistory->Path(), UtcNowMs()) : std::vector<TBundleFile>{});
     WriteSupportBundle(fileName.toStdString(), bundle);
     return true;
   } catch (const std::exception& e) {

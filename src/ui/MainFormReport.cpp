@@ -5,6 +5,7 @@
 #include <QStatusBar>
 
 #include "AppSettings.h"
+#include "HistoryRecorder.h"
 #include "MainForm.h"
 #include "ReportForm.h"
 #include "SupportBundle.h"
@@ -20,6 +21,18 @@ void TMainForm::CreateReport() {
                                           UtcNowMs(), Busy() ? latest : nullptr);
         data.PortText = PortText(FComPort);
         data.ProgramText = QString::fromStdString(ProgramVersionText());
+        // The history's active alarms and those of the last days.
+        if (FHistory) {
+          const THistoryStatus status = FHistory->Status();
+          data.HistoryInUse = true;
+          if (status.Alarms) {
+            std::vector<TAlarm> recent;
+            for (const TAlarm& a : *status.Alarms)
+              if (a.Active() || a.ClearedMs >= data.CreatedMs - kRecentAlarmsMs)
+                recent.push_back(a);
+            data.Alarms = ReportAlarms(recent);
+          }
+        }
         // The overview as the view shows it: its thresholds and orientation.
         const QString view = QStringLiteral("OverviewDock");
         data.Scale = TTemperatureScale::FromOption(

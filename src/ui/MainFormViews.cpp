@@ -60,8 +60,10 @@ void TMainForm::CreateViews() {
   // Docks, each at its default place (all hidden until the user asks).
   FViewManager->AddDock(new TProfileDock(FViewHub, this), Qt::RightDockWidgetArea);
   FViewManager->AddDock(new TOverviewDock(FViewHub, this), Qt::TopDockWidgetArea);
-  FViewManager->AddDock(new TTrendDock(FViewHub, FSessionTrends, this), Qt::BottomDockWidgetArea);
+  FTrendDock = new TTrendDock(FViewHub, FSessionTrends, this);
+  FViewManager->AddDock(FTrendDock, Qt::BottomDockWidgetArea);
   CreateDiagnostics();
+  CreateHistory();
 
   FViewManager->RestoreLayout();
 }

@@ -15,6 +15,8 @@ TEST(CliReport, DemoLineEmptyConfigurationNoPollAndFailures) {
   QTemporaryDir dir;
   const std::string d = dir.path().toStdString() + "/";
   ASSERT_EQ(RunInProcess({"config", "new", d + "empty.l07", "--port", "/dev/null"}).Status, 0);
+  // A history database recorded by poll: the report lists its alarms.
+  ASSERT_EQ(RunInProcess({"--demo", "poll", "--cycles", "1", "--db", d + "h.db"}).Status, 0);
   struct {
     std::vector<std::string> Args;
     int Status;
@@ -31,6 +33,10 @@ TEST(CliReport, DemoLineEmptyConfigurationNoPollAndFailures) {
       {{"--config", d + "empty.l07", "report", "--out", d + "empty.pdf"},
        ecOk,
        {"Список приборов пуст"}},
+      {{"--demo", "report", "--out", d + "db.pdf", "--no-poll", "--db", d + "h.db"},
+       ecOk,
+       {"Тревоги", "Активных и недавних тревог нет."}},
+      {{"--demo", "report", "--out", d + "x.pdf", "--db", d + "missing.db"}, ecUsage, {}},
       {{"--demo", "report"}, ecUsage, {}},
       {{"--demo", "report", "--out", d + "no/such/dir/r.pdf", "--no-poll"}, ecWrite, {}},
   };

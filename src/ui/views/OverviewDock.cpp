@@ -180,10 +180,12 @@ TOverviewDock::TOverviewDock(TViewHub* hub, QWidget* parent)
 
   connect(FHub, &TViewHub::SnapshotReady, this, &TViewDock::ScheduleRefresh);
   connect(FHub, &TViewHub::CurrentChanged, this, &TViewDock::ScheduleRefresh);
+  connect(FHub, &TViewHub::AlarmsChanged, this, &TViewDock::ScheduleRefresh);
   connect(FView, &TLineOverview::ColumnClicked, FHub, &TViewHub::RequestSelect);
 }
 
 void TOverviewDock::RefreshView() {
+  FView->SetAlarms(FHub->Alarms());
   FView->SetData(FHub->Latest(), FHub->CurrentIndex());
 }
 

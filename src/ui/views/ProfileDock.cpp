@@ -73,6 +73,7 @@ TProfileDock::TProfileDock(TViewHub* hub, QWidget* parent)
   FSensorOneAtBottom->setChecked(!Option(QStringLiteral("sensorOneAtTop"), true).toBool());
   connect(FHub, &TViewHub::SnapshotReady, this, &TViewDock::ScheduleRefresh);
   connect(FHub, &TViewHub::CurrentChanged, this, &TViewDock::ScheduleRefresh);
+  connect(FHub, &TViewHub::AlarmsChanged, this, &TViewDock::ScheduleRefresh);
 }
 
 void TProfileDock::SetSensorOneAtTop(bool top) {
@@ -89,8 +90,12 @@ void TProfileDock::RefreshView() {
                       index < 0 ? Tr("Нет выбранного прибора") : Tr("Нет данных опроса"));
     return;
   }
-  FView->SetReading(&snapshot->Devices[static_cast<std::size_t>(index)], snapshot->TimeMs,
-                    QString());
+  const TDeviceReading& device = snapshot->Devices[static_cast<std::size_t>(index)];
+  std::set<int> alarmed;
+  for (const TAlarmCell& a : FHub->Alarms())
+    if (a.PlantNumber == device.PlantNumber && a.Sensor > 0) alarmed.insert(a.Sensor);
+  FView->SetAlarmedSensors(std::move(alarmed));
+  FView->SetReading(&device, snapshot->TimeMs, QString());
 }
 
 QSize TProfileDock::ImageSize() const {

@@ -15,7 +15,15 @@
 #include <algorithm>
 #include <cmath>
 
+#include <QDateTimeEdit>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QPushButton>
+#include <QSignalBlocker>
+
 #include "TemperatureScale.h"
+#include "UiHooks.h"
 
 namespace {
 
@@ -53,12 +61,14 @@ QString ValueText(int series, double v) {
 }  // namespace
 
 const std::vector<int> TTrendDock::kSpansMinutes{10, 60, 360, 1440};
+const std::vector<int> TTrendDock::kLongSpansMinutes{10080, 43200};
 
 TTrendDock::TTrendDock(TViewHub* hub, std::shared_ptr<ITrendSource> source, QWidget* parent)
     : TViewDock(QStringLiteral("TrendDock"), Tr("Тренды"), parent),
       FHub(hub),
       FSource(std::move(source)),
       FAlive(std::make_shared<TTrendDock*>(this)) {
+  FSpans = kSpansMinutes;
   auto* content = new QWidget(this);
   auto* layout = new QVBoxLayout(content);
   layout->setContentsMargins(2, 2, 2, 2);
@@ -67,7 +77,6 @@ TTrendDock::TTrendDock(TViewHub* hub, std::shared_ptr<ITrendSource> source, QWid
   bar->addWidget(new QLabel(Tr("Период:"), content));
   FSpan = new QComboBox(content);
   FSpan->setObjectName(QStringLiteral("cbTrendSpan"));
-  for (const char* text : {"10 мин", "1 ч", "6 ч", "24 ч"}) FSpan->addItem(Tr(text));
   bar->addWidget(FSpan);
   FSeriesButton = new QToolButton(content);
   FSeriesButton->setObjectName(QStringLiteral("tbTrendSeries"));
@@ -119,10 +128,7 @@ TTrendDock::TTrendDock(TViewHub* hub, std::shared_ptr<ITrendSource> source, QWid
   SetContent(content);
 
   // Options: the span and the series, each remembered.
-  const int minutes = Option(QStringLiteral("spanMinutes"), 60).toInt();
-  const auto found = std::find(kSpansMinutes.begin(), kSpansMinutes.end(), minutes);
-  FSpan->setCurrentIndex(
-      found == kSpansMinutes.end() ? 1 : static_cast<int>(found - kSpansMinutes.begin()));
+  BuildSpans();
   std::vector<int> series;
   const QVariant stored = Option(QStringLiteral("series"), QVariant());
   if (stored.isValid()) {
@@ -132,9 +138,17 @@ TTrendDock::TTrendDock(TViewHub* hub, std::shared_ptr<ITrendSource> source, QWid
   }
   SetSeries(series);
 
-  connect(FSpan, &QComboBox::currentIndexChanged, this, [this](int i) {
-    SetOption(QStringLiteral("spanMinutes"),
-              kSpansMinutes[static_cast<std::size_t>(std::max(0, i))]);
+  connect(FSpan, &QComboBox::activated, this, [this](int i) {
+    if (i < 0 || i >= static_cast<int>(FSpans.size())) return;
+    if (FSpans[static_cast<std::size_t>(i)] == 0) {
+      // "Период…": the item in force stays selected.
+      const QSignalBlocker quiet(FSpan);
+      FSpan->setCurrentIndex(FSpanIndex);
+      QMetaObject::invokeMethod(this, [this] { ChooseRange(); }, Qt::QueuedConnection);
+      return;
+    }
+    FSpanIndex = i;
+    SetOption(QStringLiteral("spanMinutes"), FSpans[static_cast<std::size_t>(i)]);
     Follow();
   });
   connect(now, &QToolButton::clicked, this, &TTrendDock::Follow);
@@ -153,13 +167,76 @@ TTrendDock::~TTrendDock() {
 }
 
 int TTrendDock::SpanMinutes() const {
-  return kSpansMinutes[static_cast<std::size_t>(std::max(0, FSpan->currentIndex()))];
+  return FSpans[static_cast<std::size_t>(std::clamp(FSpanIndex, 0, static_cast<int>(FSpans.size()) - 1))];
 }
 
 void TTrendDock::SetSpanMinutes(int minutes) {
-  const auto found = std::find(kSpansMinutes.begin(), kSpansMinutes.end(), minutes);
-  if (found != kSpansMinutes.end())
-    FSpan->setCurrentIndex(static_cast<int>(found - kSpansMinutes.begin()));
+  const auto found = std::find(FSpans.begin(), FSpans.end(), minutes);
+  if (found == FSpans.end() || minutes == 0) return;
+  FSpanIndex = static_cast<int>(found - FSpans.begin());
+  FSpan->setCurrentIndex(FSpanIndex);
+  SetOption(QStringLiteral("spanMinutes"), minutes);
+  Follow();
+}
+
+void TTrendDock::BuildSpans() {
+  const bool longRanges = FSpans.size() > kSpansMinutes.size();
+  (void)longRanges;
+  const QSignalBlocker quiet(FSpan);
+  FSpan->clear();
+  for (int m : FSpans) {
+    if (m == 0)
+      FSpan->addItem(Tr("Период…"));
+    else if (m < 60)
+      FSpan->addItem(Tr("%1 мин").arg(m));
+    else if (m < 1440 || m == 1440)
+      FSpan->addItem(Tr("%1 ч").arg(m / 60));
+    else
+      FSpan->addItem(Tr("%1 сут").arg(m / 1440));
+  }
+  const int minutes = Option(QStringLiteral("spanMinutes"), 60).toInt();
+  const auto found = std::find(FSpans.begin(), FSpans.end(), minutes);
+  FSpanIndex = found == FSpans.end() || minutes == 0 ? 1 : static_cast<int>(found - FSpans.begin());
+  FSpan->setCurrentIndex(FSpanIndex);
+}
+
+void TTrendDock::SetSource(std::shared_ptr<ITrendSource> source, bool longRanges) {
+  FSource = std::move(source);
+  FAppliedTicket = 0;
+  FSpans = kSpansMinutes;
+  if (longRanges) {
+    FSpans.insert(FSpans.end(), kLongSpansMinutes.begin(), kLongSpansMinutes.end());
+    FSpans.push_back(0);
+  }
+  BuildSpans();
+  ScheduleRefresh();
+}
+
+void TTrendDock::ChooseRange() {
+  QDialog dialog(this);
+  dialog.setObjectName(QStringLiteral("TTrendRangeForm"));
+  dialog.setWindowTitle(Tr("Период тренда"));
+  auto* form = new QFormLayout(&dialog);
+  auto* from = new QDateTimeEdit(QDateTime::fromMSecsSinceEpoch(FFromMs), &dialog);
+  from->setObjectName(QStringLiteral("dtFrom"));
+  auto* to = new QDateTimeEdit(QDateTime::fromMSecsSinceEpoch(FToMs), &dialog);
+  to->setObjectName(QStringLiteral("dtTo"));
+  for (QDateTimeEdit* e : {from, to}) {
+    e->setCalendarPopup(true);
+    e->setDisplayFormat(QStringLiteral("dd.MM.yyyy HH:mm"));
+  }
+  form->addRow(Tr("С:"), from);
+  form->addRow(Tr("По:"), to);
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+  buttons->button(QDialogButtonBox::Cancel)->setText(Tr("Отмена"));
+  form->addRow(buttons);
+  connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+  connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+  if (ExecDialog(dialog) != QDialog::Accepted) return;
+  const std::int64_t a = from->dateTime().toMSecsSinceEpoch();
+  const std::int64_t b = to->dateTime().toMSecsSinceEpoch();
+  if (b <= a) return;
+  ShowRange(a, b);
 }
 
 void TTrendDock::SetSeries(std::vector<int> series) {
@@ -272,7 +349,7 @@ void TTrendDock::RefreshView() {
 }
 
 void TTrendDock::Apply(TTrendResult result) {
-  if (result.Ticket <= FAppliedTicket) return;  // overtaken by a later question
+  if (result.Superseded || result.Ticket <= FAppliedTicket) return;  // overtaken by a later question
   FAppliedTicket = result.Ticket;
   FPlot->clearGraphs();
   bool any = false, anyTemperature = false, anyLevel = false;
@@ -322,7 +399,10 @@ void TTrendDock::Apply(TTrendResult result) {
   // cheaper and looks the same where the lines crowd.
   const bool smooth = FPlot->graphCount() <= kLegendLimit;
   for (int i = 0; i < FPlot->graphCount(); ++i) FPlot->graph(i)->setAntialiased(smooth);
-  FEmpty->setText(any ? QString() : Tr("Нет показаний за этот период"));
+  FEmpty->setText(any                     ? QString()
+                  : !result.Error.empty() ? Tr("История недоступна: %1")
+                                                .arg(QString::fromStdString(result.Error))
+                                          : Tr("Нет показаний за этот период"));
   FPlot->replot(QCustomPlot::rpQueuedReplot);
 }
 

@@ -33,9 +33,18 @@ class TTrendDock : public TViewDock {
  public:
   // The time spans offered, in minutes; the default is the second (1 hour).
   static const std::vector<int> kSpansMinutes;
+  // Offered besides when a history database is the source: a week, a month.
+  static const std::vector<int> kLongSpansMinutes;
 
   TTrendDock(TViewHub* hub, std::shared_ptr<ITrendSource> source, QWidget* parent = nullptr);
   ~TTrendDock() override;
+
+  // Another source (the history database with the session's readings);
+  // `longRanges` offers a week, a month and a chosen range ("Период…").
+  void SetSource(std::shared_ptr<ITrendSource> source, bool longRanges);
+  const std::shared_ptr<ITrendSource>& Source() const { return FSource; }
+  // Asks for a time range and shows it (the "Период…" item).
+  void ChooseRange();
 
   QCustomPlot* Plot() const { return FPlot; }
   // The series shown (kLevelSeries, sensor numbers), ascending.
@@ -65,6 +74,7 @@ class TTrendDock : public TViewDock {
 
  private:
   void BuildSeriesMenu();
+  void BuildSpans();
   void Apply(TTrendResult result);
   void SetXRange(std::int64_t fromMs, std::int64_t toMs);
   void UserMovedRange();
@@ -81,6 +91,8 @@ class TTrendDock : public TViewDock {
   QMenu* FSeriesMenu;
   QLabel* FReadout;
   std::vector<int> FSeries;
+  std::vector<int> FSpans;  // minutes of each item of FSpan; 0: "Период…"
+  int FSpanIndex = 1;       // the span item in force
   std::vector<int> FGraphSeries;  // the series the plot's graphs stand for, in order
   bool FFollowing = true;
   bool FSettingRange = false;

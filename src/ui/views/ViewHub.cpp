@@ -10,3 +10,9 @@ void TViewHub::SetCurrentIndex(int index) {
   FCurrent = index;
   emit CurrentChanged(index);
 }
+
+void TViewHub::SetAlarms(TAlarmCells alarms) {
+  if (alarms == FAlarms) return;
+  FAlarms = std::move(alarms);
+  emit AlarmsChanged();
+}

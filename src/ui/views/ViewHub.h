@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "LineSnapshot.h"
+#include "PaintStyle.h"
 
 using TSnapshotPtr = std::shared_ptr<const TLineSnapshot>;
 
@@ -36,14 +37,20 @@ class TViewHub : public QObject {
   void RequestSelect(int index) { emit SelectRequested(index); }
   // By the window when devices were added, removed, sorted or edited.
   void NotifyDeviceListChanged() { emit DeviceListChanged(); }
+  // The places of the line in alarm now (from the history's alarms); empty
+  // when none or when no database is in use.
+  const TAlarmCells& Alarms() const { return FAlarms; }
+  void SetAlarms(TAlarmCells alarms);
 
  signals:
   void SnapshotReady(TSnapshotPtr snapshot);
   void CurrentChanged(int index);
   void SelectRequested(int index);
   void DeviceListChanged();
+  void AlarmsChanged();
 
  private:
   TSnapshotPtr FLatest;
   int FCurrent = -1;
+  TAlarmCells FAlarms;
 };
