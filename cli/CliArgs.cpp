@@ -206,6 +206,12 @@ const std::map<std::string, TOptionRule>& CommandOptions() {
           o.Exchanges = static_cast<int>(ParseInteger(v, 1, 10000, "--exchanges"));
         }}},
       {"--check", {okFlag, [](TCliOptions& o, const std::string&) { o.Check = true; }}},
+      {"--no-poll", {okFlag, [](TCliOptions& o, const std::string&) { o.NoPoll = true; }}},
+      {"--no-profiles", {okFlag, [](TCliOptions& o, const std::string&) { o.NoProfiles = true; }}},
+      {"--object", {okValue, [](TCliOptions& o, const std::string& v) { o.Object = v; }}},
+      {"--engineer", {okValue, [](TCliOptions& o, const std::string& v) { o.Engineer = v; }}},
+      {"--date", {okValue, [](TCliOptions& o, const std::string& v) { o.Date = v; }}},
+      {"--note", {okValue, [](TCliOptions& o, const std::string& v) { o.Note = v; }}},
       {"--db",
        {okValue,
         [](TCliOptions& o, const std::string& v) {
@@ -254,6 +260,9 @@ const std::map<std::string, std::set<std::string>>& AllowedOptions() {
       {"history alarms", {"--db", "--active"}},
       {"check", {"--exchanges"}},
       {"support-bundle", {"--cycles", "--check", "--exchanges", "--db", "--no-db"}},
+      {"report",
+       {"--out", "--csv", "--no-poll", "--no-profiles", "--object", "--engineer", "--date",
+        "--note", "--db", "--no-db"}},
   };
   return allowed;
 }
@@ -308,6 +317,7 @@ const std::vector<std::string>& CommandNames() {
                                                  "upload",
                                                  "check",
                                                  "support-bundle",
+                                                 "report",
                                                  "config show",
                                                  "config new",
                                                  "history export",

@@ -71,6 +71,10 @@ struct TCliOptions {
   std::vector<std::string> DeviceSpecs;  // config new: ADDR:PLANT[:SENSORS[:NAME]]
   std::optional<int> Exchanges;          // check: identifications per device
   bool Check = false;                    // support-bundle: run the line check first
+  // report: no read of the line before, no profiles, and the head's fields.
+  bool NoPoll = false;
+  bool NoProfiles = false;
+  std::string Object, Engineer, Date, Note;
   // The history database: poll records into it (the per-user one unless
   // --db names another, none with --no-db); history reads it.
   std::string Db;

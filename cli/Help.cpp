@@ -29,6 +29,7 @@ Subcommands:
                               silent one does answer (other speed or protocol)
   support-bundle FILE         one tar.gz for the support: versions, port, ports present,
                               configuration, recent frames, statistics
+  report --out FILE.pdf       commissioning report: devices, readings, overview, profiles
   history export              readings of a time range from the history database to CSV
   history alarms              the alarms of the history database
   config show FILE.l07        a configuration file as text or JSON
@@ -191,6 +192,24 @@ const std::map<std::string, std::string>& CommandHelp() {
        "says where it answers (\"отвечает на 19200, Modbus\"). The port is put back as it\n"
        "was; nothing is written to any device. Verdicts: исправен, сбои связи, не отвечает,\n"
        "другой протокол, другая скорость. Exit 0 when every device is исправен, else 1.\n"},
+      {"report",
+       "Usage: lim07ctl (--port P | --demo | --config F) [devices] report --out FILE.pdf\n"
+       "       [--csv FILE] [--json] [--no-poll] [--no-profiles]\n"
+       "       [--object TEXT] [--engineer TEXT] [--date TEXT] [--note TEXT]\n"
+       "       [--db FILE | --no-db]\n"
+       "Writes the commissioning report as an A4 PDF: the head (object, engineer, date\n"
+       "(today by default), note, the port settings, the protocol, the program version),\n"
+       "the device table with the last result, the last readings (temperatures with two\n"
+       "decimals, \"****\" for a broken sensor, empty for no data, the level), the line\n"
+       "overview, one temperature profile per device (--no-profiles leaves them out), the\n"
+       "missing plant numbers and duplicate addresses, and the history database's active\n"
+       "alarms and those of the last 7 days (--db FILE, else the per-user one when it\n"
+       "exists; --no-db leaves them out). The readings are taken by one read\n"
+       "of the line just before (as read does, with an identification of each device for\n"
+       "its versions); --no-poll reports the configuration without touching the line.\n"
+       "--csv writes the device table and readings as CSV, --json prints them as JSON.\n"
+       "Files appear whole or not at all. Exit 1 when a device did not answer (the report\n"
+       "is written all the same), 4 when a file could not be written.\n"},
       {"support-bundle",
        "Usage: lim07ctl [--port P | --demo | --config F] [devices] support-bundle FILE\n"
        "       [--cycles N] [--check [--exchanges N]]\n"
