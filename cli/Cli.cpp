@@ -3,6 +3,7 @@
 
 #include "Commands.h"
 #include "ConfigFile.h"
+#include "Lim07Version.h"
 
 namespace {
 
@@ -49,6 +50,10 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   try {
     const TCliOptions options = ParseArguments(args);
     command = options.Command;
+    if (options.Version) {
+      out << "lim07ctl " LIM07_VERSION "\n";
+      return ecOk;
+    }
     if (options.Help) {
       out << HelpText(options.Command);
       return ecOk;

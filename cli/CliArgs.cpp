@@ -335,6 +335,11 @@ TCliOptions ParseArguments(const std::vector<std::string>& args) {
       o.Help = true;
       continue;
     }
+    if (arg == "--version") {
+      TCliOptions version;
+      version.Version = true;
+      return version;
+    }
     if (arg.size() > 1 && arg[0] == '-' &&
         !(arg.size() > 1 && std::isdigit(static_cast<unsigned char>(arg[1])))) {
       std::string value;

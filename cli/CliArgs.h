@@ -35,6 +35,7 @@ struct TCliOptions {
   std::string Command;                  // e.g. "poll", "config show"
   std::vector<std::string> Positional;  // after the subcommand
   bool Help = false;
+  bool Version = false;  // --version: print the version, nothing else
 
   // Common options.
   bool Demo = false;
@@ -85,7 +86,8 @@ struct TCliOptions {
 };
 
 // Parses argv[1..]; raises EUsage. --help anywhere sets Help (the command, if
-// any, is kept so the caller can show its help).
+// any, is kept so the caller can show its help); --version anywhere sets
+// Version and nothing else is checked.
 TCliOptions ParseArguments(const std::vector<std::string>& args);
 
 // "1,2,5-7": system addresses 1..254, items separated by commas, blanks

@@ -53,6 +53,7 @@ Output and safety:
                               with parity, pause, result and response time
   --stats                     per-device exchange statistics on stderr at the end
   --help                      this text; SUBCOMMAND --help for one subcommand
+  --version                   the program version
 
 Exit status:
   0    everything done and confirmed by the devices

@@ -9,6 +9,7 @@
 //                                        in the range per answer)
 //            --collisions                answers of two devices at one address
 //                                        collide (arrive garbled)
+//   lim07-sim --version                  the program version
 //
 // The first line printed is the slave path; the line is also announced in the
 // per-user line folder, where the program's port list finds it. Runs until
@@ -24,6 +25,7 @@
 #include <vector>
 
 #include "DeviceFile.h"
+#include "Lim07Version.h"
 #include "VirtualLine.h"
 
 namespace {
@@ -40,7 +42,8 @@ const char kUsage[] =
     "  --baud N         pace answers as on a line of N baud (11 bits a byte)\n"
     "  --answer-delay MS[-MS]\n"
     "                   devices answer after MS ms (a range: random per answer)\n"
-    "  --collisions     answers of devices sharing an address arrive garbled\n";
+    "  --collisions     answers of devices sharing an address arrive garbled\n"
+    "  --version        the program version\n";
 
 [[noreturn]] void UsageError(const std::string& message) {
   std::cerr << "lim07-sim: " << message << "\n" << kUsage;
@@ -116,6 +119,9 @@ TOptions ParseOptions(int argc, char** argv) {
       ParseDelay(value(), o);
     } else if (a == "--collisions") {
       o.Collisions = true;
+    } else if (a == "--version") {
+      std::cout << "lim07-sim " LIM07_VERSION "\n";
+      std::exit(0);
     } else if (a == "--help" || a == "-h") {
       std::cout << kUsage;
       std::exit(0);

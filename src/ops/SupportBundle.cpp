@@ -22,8 +22,9 @@
 
 #include "ConfigFile.h"
 
-#ifndef LIM07_VERSION
-#define LIM07_VERSION "?"
+#include "Lim07Version.h"
+
+#ifndef LIM07_COMMIT
 #define LIM07_COMMIT "unknown"
 #define LIM07_BUILD_TYPE "?"
 #endif

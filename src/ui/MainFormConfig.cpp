@@ -117,6 +117,11 @@ void TMainForm::LoadConfiguration(const QString& fileName) {
     MessageDlg(Tr("Ошибка чтения файла!"), mtError, mbOK, this);
 }
 
+void OpenConfigurationAtStart(TMainForm& form, const QString& fileName) {
+  const QString absolute = QFileInfo(fileName).absoluteFilePath();
+  RunGuarded([&] { form.LoadConfiguration(absolute); });
+}
+
 void TouchStoredPort(TCustomComPort& port) {
   if (port.Connected() || !IsTerminalDevicePath(TCustomComPort::DevicePath(port.Port()))) return;
   try {

@@ -328,3 +328,36 @@ TEST_F(ConfigLoad, QuestionBeforeTheModifiedConfigurationGoes) {
     EXPECT_EQ(form->DeviceCount(), 3);
   }
 }
+
+// `lim07 FILE.l07`: a name relative to the current folder is remembered in
+// full, and a missing or damaged file gets the messages of "Открыть" and keeps
+// nothing of it.
+TEST_F(ConfigLoad, FileNamedOnTheCommandLineOpensAsTheOpenCommandDoes) {
+  WriteBytes(Path("line.l07"), UnusualConfiguration("/dev/ttyUSB7", false));
+  WriteBytes(Path("bad.l07"), "TPF0 damaged");
+  const fs::path before = fs::current_path();
+  fs::current_path(Dir);
+  struct TCase {
+    const char* Argument;
+    const char* Message;  // nullptr: opened without a question
+    int Devices;
+  };
+  const TCase cases[] = {
+      {"line.l07", nullptr, 3},
+      {"bad.l07", "Ошибка чтения файла!", 0},
+      {"missing.l07", "Файл не найден!", 0},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Argument);
+    TScript script;
+    auto form = MakeWindow();
+    if (c.Message) script.Answers = {mrOk};
+    OpenConfigurationAtStart(*form, QString::fromUtf8(c.Argument));
+    EXPECT_EQ(script.Texts(), c.Message ? std::vector<QString>{U8(c.Message)} : std::vector<QString>{});
+    EXPECT_EQ(form->DeviceCount(), c.Devices);
+    EXPECT_EQ(form->FFileName, c.Message ? QString() : QPath(c.Argument));
+    EXPECT_FALSE(form->FModified);
+    EXPECT_EQ(form->ComPort().Port(), c.Message ? "COM1" : "/dev/ttyUSB7");
+  }
+  fs::current_path(before);
+}
