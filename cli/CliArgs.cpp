@@ -300,6 +300,23 @@ void CheckPlantNumberList(const std::string& text) {
   }
 }
 
+TOptionNames CommonOptionNames() {
+  TOptionNames names;
+  for (const auto& [name, rule] : CommonOptions())
+    (rule.Kind == okFlag ? names.Flags : names.Values).push_back(name);
+  return names;
+}
+
+std::map<std::string, TOptionNames> CommandOptionNames() {
+  std::map<std::string, TOptionNames> result;
+  for (const auto& [command, options] : AllowedOptions()) {
+    TOptionNames& names = result[command];
+    for (const std::string& name : options)
+      (CommandOptions().at(name).Kind == okFlag ? names.Flags : names.Values).push_back(name);
+  }
+  return result;
+}
+
 const std::vector<std::string>& CommandNames() {
   static const std::vector<std::string> names = {"ports",
                                                  "id",

@@ -80,9 +80,9 @@ struct TCliOptions {
   // --db names another, none with --no-db); history reads it.
   std::string Db;
   bool NoDb = false;
-  std::optional<int> Interval;  // poll: seconds between recorded cycles, 0 every cycle
+  std::optional<int> Interval;               // poll: seconds between recorded cycles, 0 every cycle
   std::optional<std::int64_t> FromMs, ToMs;  // history export: UTC ms
-  bool Active = false;                   // history alarms: active ones only
+  bool Active = false;                       // history alarms: active ones only
 };
 
 // Parses argv[1..]; raises EUsage. --help anywhere sets Help (the command, if
@@ -99,6 +99,17 @@ void CheckPlantNumberList(const std::string& text);
 
 // An integer in [low, high]; raises EUsage "<what>: ..." otherwise.
 long ParseInteger(const std::string& text, long low, long high, const std::string& what);
+
+// The option names of the command line, for tools that describe it (the
+// shell completion): those taking no value and those taking one.
+struct TOptionNames {
+  std::vector<std::string> Flags, Values;
+};
+TOptionNames CommonOptionNames();
+// Per subcommand ("poll", "config new", ...): the options of that subcommand.
+std::map<std::string, TOptionNames> CommandOptionNames();
+// A bash completion script for lim07ctl built from the tables above.
+std::string BashCompletionScript();
 
 // The known subcommands, in the order of the help text.
 const std::vector<std::string>& CommandNames();

@@ -6,6 +6,12 @@ if(LIM07_SANITIZE)
 elseif(LIM07_TSAN)
   set(LIM07_SANITIZER_FLAGS -fsanitize=thread -fno-omit-frame-pointer)
 endif()
+# The package is built with the hardening Debian expects of its binaries.
+if(LIM07_PACKAGE)
+  add_compile_options(-fstack-protector-strong -Wformat -Werror=format-security
+                      $<$<NOT:$<CONFIG:Debug>>:-D_FORTIFY_SOURCE=2>)
+  add_link_options(-Wl,-z,relro -Wl,-z,now)
+endif()
 if(LIM07_SANITIZER_FLAGS)
   add_compile_options(${LIM07_SANITIZER_FLAGS})
   add_link_options(${LIM07_SANITIZER_FLAGS})

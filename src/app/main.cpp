@@ -58,7 +58,8 @@ int main(int argc, char** argv) {
     return Usage();
   }
   if (!config.empty() && (demo || !port.empty())) {
-    std::fprintf(stderr, "lim07: a configuration brings its own port; leave out --demo and --port\n");
+    std::fprintf(stderr,
+                 "lim07: a configuration brings its own port; leave out --demo and --port\n");
     return Usage();
   }
 

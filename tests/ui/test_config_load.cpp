@@ -353,7 +353,8 @@ TEST_F(ConfigLoad, FileNamedOnTheCommandLineOpensAsTheOpenCommandDoes) {
     auto form = MakeWindow();
     if (c.Message) script.Answers = {mrOk};
     OpenConfigurationAtStart(*form, QString::fromUtf8(c.Argument));
-    EXPECT_EQ(script.Texts(), c.Message ? std::vector<QString>{U8(c.Message)} : std::vector<QString>{});
+    EXPECT_EQ(script.Texts(),
+              c.Message ? std::vector<QString>{U8(c.Message)} : std::vector<QString>{});
     EXPECT_EQ(form->DeviceCount(), c.Devices);
     EXPECT_EQ(form->FFileName, c.Message ? QString() : QPath(c.Argument));
     EXPECT_FALSE(form->FModified);
