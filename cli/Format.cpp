@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <nlohmann/json.hpp>
 
 std::string TemperatureText(std::uint16_t word) {
   if (word == kNoDataTemperature) return "";
@@ -36,35 +37,9 @@ std::string LevelText(const TDevice& device) {
 }
 
 std::string JsonString(const std::string& text) {
-  std::string r = "\"";
-  for (unsigned char c : text) {
-    switch (c) {
-      case '"':
-        r += "\\\"";
-        break;
-      case '\\':
-        r += "\\\\";
-        break;
-      case '\n':
-        r += "\\n";
-        break;
-      case '\r':
-        r += "\\r";
-        break;
-      case '\t':
-        r += "\\t";
-        break;
-      default:
-        if (c < 0x20) {
-          char u[8];
-          std::snprintf(u, sizeof u, "\\u%04x", c);
-          r += u;
-        } else {
-          r += static_cast<char>(c);
-        }
-    }
-  }
-  return r + "\"";
+  // Bytes that are not UTF-8 (a port name, a name from an odd file) become
+  // U+FFFD: the output stays valid JSON.
+  return nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
 std::string CsvField(const std::string& text) {

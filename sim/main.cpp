@@ -21,6 +21,7 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -50,21 +51,9 @@ const char kUsage[] =
   std::exit(2);
 }
 
+// A JSON string; bytes that are not UTF-8 become U+FFFD rather than an error.
 std::string JsonText(const std::string& s) {
-  std::string out = "\"";
-  for (const char c : s) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (static_cast<unsigned char>(c) < 0x20) {
-      char e[8];
-      std::snprintf(e, sizeof e, "\\u%04x", c);
-      out += e;
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
+  return nlohmann::json(s).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
 struct TOptions {

@@ -3,247 +3,41 @@
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <utility>
 
 namespace {
 
-// ---- a small JSON reader ---------------------------------------------------
+// Fields keep the order of the file: the first bad one is the one reported.
+using TJson = nlohmann::ordered_json;
 
-struct TJson {
-  enum TKind { Null, Bool, Number, String, Array, Object } Kind = Null;
-  bool B = false;
-  double N = 0;
-  std::string S;
-  std::vector<TJson> A;
-  std::vector<std::pair<std::string, TJson>> O;
-};
-
-const char* KindName(TJson::TKind k) {
-  static const char* const names[] = {"null", "true/false", "a number",
-                                      "text", "a list",     "an object"};
-  return names[k];
+// "line L, column C" of a byte offset; columns count characters, not bytes.
+std::string Place(const std::string& text, std::size_t offset) {
+  int line = 1, column = 1;
+  for (std::size_t i = 0; i < offset && i < text.size(); ++i) {
+    if (text[i] == '\n') {
+      ++line;
+      column = 1;
+    } else if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) {
+      ++column;
+    }
+  }
+  return "line " + std::to_string(line) + ", column " + std::to_string(column);
 }
 
-class TParser {
- public:
-  explicit TParser(const std::string& text) : FText(text) {}
-
-  TJson Document() {
-    TJson v = Value(0);
-    Space();
-    if (FAt != FText.size()) Fail("unexpected text after the end of the document");
-    return v;
+TJson ParseJson(const std::string& text) {
+  try {
+    return TJson::parse(text);
+  } catch (const TJson::parse_error& e) {
+    // The library's message names the place in its own words; ours is given
+    // in front, the reason after it.
+    std::string reason = e.what();
+    if (const auto colon = reason.find(": "); colon != std::string::npos)
+      reason = reason.substr(colon + 2);
+    throw EDeviceFile(Place(text, e.byte ? e.byte - 1 : 0) + ": " + reason);
   }
-
- private:
-  [[noreturn]] void Fail(const std::string& what) const {
-    int line = 1, column = 1;
-    for (std::size_t i = 0; i < FAt && i < FText.size(); ++i) {
-      if (FText[i] == '\n') {
-        ++line;
-        column = 1;
-      } else if ((static_cast<unsigned char>(FText[i]) & 0xC0) != 0x80) {
-        ++column;
-      }
-    }
-    throw EDeviceFile("line " + std::to_string(line) + ", column " + std::to_string(column) + ": " +
-                      what);
-  }
-
-  void Space() {
-    while (FAt < FText.size() &&
-           (FText[FAt] == ' ' || FText[FAt] == '\t' || FText[FAt] == '\n' || FText[FAt] == '\r')) {
-      ++FAt;
-    }
-  }
-
-  bool Take(const char* word) {
-    const std::size_t n = std::char_traits<char>::length(word);
-    if (FText.compare(FAt, n, word) != 0) return false;
-    FAt += n;
-    return true;
-  }
-
-  TJson Value(int depth) {
-    if (depth > 64) Fail("nested too deeply");
-    Space();
-    if (FAt >= FText.size()) Fail("unexpected end of the document");
-    TJson v;
-    const char c = FText[FAt];
-    if (c == '{') return ObjectValue(depth);
-    if (c == '[') return ArrayValue(depth);
-    if (c == '"') {
-      v.Kind = TJson::String;
-      v.S = StringValue();
-    } else if (Take("true")) {
-      v.Kind = TJson::Bool;
-      v.B = true;
-    } else if (Take("false")) {
-      v.Kind = TJson::Bool;
-    } else if (Take("null")) {
-    } else if (c == '-' || (c >= '0' && c <= '9')) {
-      v.Kind = TJson::Number;
-      const char* start = FText.c_str() + FAt;
-      char* end = nullptr;
-      v.N = std::strtod(start, &end);
-      if (end == start || !std::isfinite(v.N)) Fail("bad number");
-      FAt += static_cast<std::size_t>(end - start);
-    } else {
-      Fail(std::string("unexpected character '") + c + "'");
-    }
-    return v;
-  }
-
-  TJson ObjectValue(int depth) {
-    TJson v;
-    v.Kind = TJson::Object;
-    ++FAt;
-    Space();
-    if (FAt < FText.size() && FText[FAt] == '}') {
-      ++FAt;
-      return v;
-    }
-    for (;;) {
-      Space();
-      if (FAt >= FText.size() || FText[FAt] != '"') Fail("expected a field name in quotes");
-      std::string key = StringValue();
-      Space();
-      if (FAt >= FText.size() || FText[FAt] != ':') Fail("expected ':' after \"" + key + "\"");
-      ++FAt;
-      v.O.emplace_back(std::move(key), Value(depth + 1));
-      Space();
-      if (FAt < FText.size() && FText[FAt] == ',') {
-        ++FAt;
-        continue;
-      }
-      if (FAt < FText.size() && FText[FAt] == '}') {
-        ++FAt;
-        return v;
-      }
-      Fail("expected ',' or '}'");
-    }
-  }
-
-  TJson ArrayValue(int depth) {
-    TJson v;
-    v.Kind = TJson::Array;
-    ++FAt;
-    Space();
-    if (FAt < FText.size() && FText[FAt] == ']') {
-      ++FAt;
-      return v;
-    }
-    for (;;) {
-      v.A.push_back(Value(depth + 1));
-      Space();
-      if (FAt < FText.size() && FText[FAt] == ',') {
-        ++FAt;
-        continue;
-      }
-      if (FAt < FText.size() && FText[FAt] == ']') {
-        ++FAt;
-        return v;
-      }
-      Fail("expected ',' or ']'");
-    }
-  }
-
-  unsigned Hex4() {
-    if (FAt + 4 > FText.size()) Fail("bad \\u escape");
-    unsigned u = 0;
-    for (int i = 0; i < 4; ++i) {
-      const char c = FText[FAt++];
-      u <<= 4;
-      if (c >= '0' && c <= '9')
-        u |= static_cast<unsigned>(c - '0');
-      else if (c >= 'a' && c <= 'f')
-        u |= static_cast<unsigned>(c - 'a' + 10);
-      else if (c >= 'A' && c <= 'F')
-        u |= static_cast<unsigned>(c - 'A' + 10);
-      else
-        Fail("bad \\u escape");
-    }
-    return u;
-  }
-
-  static void Utf8(std::string& s, unsigned cp) {
-    if (cp < 0x80) {
-      s += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-      s += static_cast<char>(0xC0 | cp >> 6);
-      s += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-      s += static_cast<char>(0xE0 | cp >> 12);
-      s += static_cast<char>(0x80 | (cp >> 6 & 0x3F));
-      s += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-      s += static_cast<char>(0xF0 | cp >> 18);
-      s += static_cast<char>(0x80 | (cp >> 12 & 0x3F));
-      s += static_cast<char>(0x80 | (cp >> 6 & 0x3F));
-      s += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-  }
-
-  std::string StringValue() {
-    ++FAt;  // opening quote
-    std::string s;
-    for (;;) {
-      if (FAt >= FText.size()) Fail("text without its closing quote");
-      const char c = FText[FAt++];
-      if (c == '"') return s;
-      if (static_cast<unsigned char>(c) < 0x20) Fail("control character in text");
-      if (c != '\\') {
-        s += c;
-        continue;
-      }
-      if (FAt >= FText.size()) Fail("text without its closing quote");
-      const char e = FText[FAt++];
-      switch (e) {
-        case '"':
-          s += '"';
-          break;
-        case '\\':
-          s += '\\';
-          break;
-        case '/':
-          s += '/';
-          break;
-        case 'b':
-          s += '\b';
-          break;
-        case 'f':
-          s += '\f';
-          break;
-        case 'n':
-          s += '\n';
-          break;
-        case 'r':
-          s += '\r';
-          break;
-        case 't':
-          s += '\t';
-          break;
-        case 'u': {
-          unsigned cp = Hex4();
-          if (cp >= 0xD800 && cp < 0xDC00 && FText.compare(FAt, 2, "\\u") == 0) {
-            FAt += 2;
-            const unsigned low = Hex4();
-            if (low < 0xDC00 || low > 0xDFFF) Fail("bad surrogate pair");
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
-          }
-          Utf8(s, cp);
-          break;
-        }
-        default:
-          Fail(std::string("bad escape '\\") + e + "'");
-      }
-    }
-  }
-
-  const std::string& FText;
-  std::size_t FAt = 0;
-};
+}
 
 // ---- devices from JSON -----------------------------------------------------
 
@@ -252,54 +46,57 @@ class TParser {
 }
 
 std::string Describe(const TJson& v) {
-  if (v.Kind == TJson::Number) {
-    std::ostringstream s;
-    s << v.N;
-    return s.str();
-  }
-  if (v.Kind == TJson::String) return "\"" + v.S + "\"";
-  return KindName(v.Kind);
+  if (v.is_number()) return v.dump();
+  if (v.is_string()) return "\"" + v.get_ref<const std::string&>() + "\"";
+  if (v.is_boolean()) return "true/false";
+  if (v.is_array()) return "a list";
+  if (v.is_object()) return "an object";
+  return "null";
 }
 
 long Integer(const TJson& v, const std::string& path, long min, long max) {
-  if (v.Kind != TJson::Number || v.N != std::floor(v.N) || v.N < min || v.N > max) {
+  const double n = v.is_number() ? v.get<double>() : 0;
+  if (!v.is_number() || n != std::floor(n) || n < min || n > max) {
     Bad(path, "expected an integer " + std::to_string(min) + ".." + std::to_string(max) + ", got " +
                   Describe(v));
   }
-  return static_cast<long>(v.N);
+  return static_cast<long>(n);
 }
 
 double Real(const TJson& v, const std::string& path) {
-  if (v.Kind != TJson::Number) Bad(path, "expected a number, got " + Describe(v));
-  return v.N;
+  if (!v.is_number()) Bad(path, "expected a number, got " + Describe(v));
+  return v.get<double>();
 }
 
 bool Boolean(const TJson& v, const std::string& path) {
-  if (v.Kind != TJson::Bool) Bad(path, "expected true or false, got " + Describe(v));
-  return v.B;
+  if (!v.is_boolean()) Bad(path, "expected true or false, got " + Describe(v));
+  return v.get<bool>();
 }
 
 const std::string& Text(const TJson& v, const std::string& path) {
-  if (v.Kind != TJson::String) Bad(path, "expected text in quotes, got " + Describe(v));
-  return v.S;
+  if (!v.is_string()) Bad(path, "expected text in quotes, got " + Describe(v));
+  return v.get_ref<const std::string&>();
 }
 
 void ExpectObject(const TJson& v, const std::string& path) {
-  if (v.Kind != TJson::Object) Bad(path, "expected an object {...}, got " + Describe(v));
+  if (!v.is_object()) Bad(path, "expected an object {...}, got " + Describe(v));
 }
 
 std::uint16_t TemperatureWord(const TJson& v, const std::string& path) {
-  if (v.Kind == TJson::Number) {
-    if (v.N < -2048 || v.N > 2047) Bad(path, "temperature out of range, got " + Describe(v));
-    return static_cast<std::uint16_t>(static_cast<std::int16_t>(std::lround(v.N * 16)));
+  if (v.is_number()) {
+    const double degrees = v.get<double>();
+    if (degrees < -2048 || degrees > 2047)
+      Bad(path, "temperature out of range, got " + Describe(v));
+    return static_cast<std::uint16_t>(static_cast<std::int16_t>(std::lround(degrees * 16)));
   }
-  if (v.Kind == TJson::String) {
-    if (v.S == "nodata") return kSimNoData;
-    if (v.S == "fault") return kSimFaultA;
-    if (v.S == "fault2") return kSimFaultB;
-    if (v.S.size() == 6 && v.S.compare(0, 2, "0x") == 0) {
+  if (v.is_string()) {
+    const std::string& s = v.get_ref<const std::string&>();
+    if (s == "nodata") return kSimNoData;
+    if (s == "fault") return kSimFaultA;
+    if (s == "fault2") return kSimFaultB;
+    if (s.size() == 6 && s.compare(0, 2, "0x") == 0) {
       char* end = nullptr;
-      const unsigned long w = std::strtoul(v.S.c_str() + 2, &end, 16);
+      const unsigned long w = std::strtoul(s.c_str() + 2, &end, 16);
       if (end && *end == '\0') return static_cast<std::uint16_t>(w);
     }
   }
@@ -324,7 +121,7 @@ std::vector<std::uint8_t> HexBytes(const std::string& text, const std::string& p
 
 void ReadFaults(const TJson& v, const std::string& path, TSimFaults& f) {
   ExpectObject(v, path);
-  for (const auto& [key, value] : v.O) {
+  for (const auto& [key, value] : v.items()) {
     const std::string p = path + "." + key;
     if (key == "silent")
       f.Silent = Boolean(value, p);
@@ -351,7 +148,7 @@ void ReadFaults(const TJson& v, const std::string& path, TSimFaults& f) {
 
 void ReadCalibration(const TJson& v, const std::string& path, TSimDevice& d) {
   ExpectObject(v, path);
-  for (const auto& [key, value] : v.O) {
+  for (const auto& [key, value] : v.items()) {
     const std::string p = path + "." + key;
     const auto word = static_cast<std::uint16_t>(Integer(value, p, 0, 65535));
     if (key == "c1")
@@ -372,7 +169,7 @@ TSimDevice ReadDevice(const TJson& v, const std::string& path) {
   TSimDevice d;
   bool address = false, plant = false, temperatures = false;
   long sensors = -1;
-  for (const auto& [key, value] : v.O) {
+  for (const auto& [key, value] : v.items()) {
     const std::string p = path + "." + key;
     if (key == "name") {
       d.Name = Text(value, p);
@@ -395,10 +192,10 @@ TSimDevice ReadDevice(const TJson& v, const std::string& path) {
     } else if (key == "software") {
       d.SoftwareVersion = static_cast<std::uint8_t>(Integer(value, p, 0, 255));
     } else if (key == "temperatures") {
-      if (value.Kind != TJson::Array) Bad(p, "expected a list [...], got " + Describe(value));
-      if (value.A.size() > kSimMaxSensors) Bad(p, "more than 32 sensors");
-      for (std::size_t i = 0; i < value.A.size(); ++i) {
-        d.Temperatures.push_back(TemperatureWord(value.A[i], p + "[" + std::to_string(i) + "]"));
+      if (!value.is_array()) Bad(p, "expected a list [...], got " + Describe(value));
+      if (value.size() > kSimMaxSensors) Bad(p, "more than 32 sensors");
+      for (std::size_t i = 0; i < value.size(); ++i) {
+        d.Temperatures.push_back(TemperatureWord(value[i], p + "[" + std::to_string(i) + "]"));
       }
       temperatures = true;
     } else if (key == "sensors") {
@@ -440,12 +237,12 @@ TSimDevice ReadDevice(const TJson& v, const std::string& path) {
 }  // namespace
 
 std::vector<TSimDevice> ParseDeviceFile(const std::string& text) {
-  const TJson doc = TParser(text).Document();
+  const TJson doc = ParseJson(text);
   const TJson* list = &doc;
   std::string path = "devices";
-  if (doc.Kind == TJson::Object) {
+  if (doc.is_object()) {
     list = nullptr;
-    for (const auto& [key, value] : doc.O) {
+    for (const auto& [key, value] : doc.items()) {
       if (key == "devices")
         list = &value;
       else
@@ -453,10 +250,10 @@ std::vector<TSimDevice> ParseDeviceFile(const std::string& text) {
     }
     if (!list) Bad("devices", "missing");
   }
-  if (list->Kind != TJson::Array) Bad(path, "expected a list [...], got " + Describe(*list));
+  if (!list->is_array()) Bad(path, "expected a list [...], got " + Describe(*list));
   std::vector<TSimDevice> devices;
-  for (std::size_t i = 0; i < list->A.size(); ++i) {
-    devices.push_back(ReadDevice(list->A[i], path + "[" + std::to_string(i) + "]"));
+  for (std::size_t i = 0; i < list->size(); ++i) {
+    devices.push_back(ReadDevice((*list)[i], path + "[" + std::to_string(i) + "]"));
   }
   return devices;
 }

@@ -76,12 +76,24 @@ TEST(DeviceFile, ErrorsNameTheFieldOrThePlace) {
   EXPECT_EQ(ErrorOf(R"([{"address": 1.5, "plant": 1}])"),
             "devices[0].address: expected an integer 0..255, got 1.5");
   EXPECT_EQ(ErrorOf(R"({"devices": 3})"), "devices: expected a list [...], got 3");
-  EXPECT_EQ(ErrorOf("{\"devices\": [\n  {\"address\": 1,, \"plant\": 1}]}"),
-            "line 2, column 17: expected a field name in quotes");
-  EXPECT_EQ(ErrorOf("[{\"address\": 1, \"plant\": 1}"), "line 1, column 28: expected ',' or ']'");
-  EXPECT_EQ(ErrorOf(""), "line 1, column 1: unexpected end of the document");
-  EXPECT_EQ(ErrorOf("[] x"), "line 1, column 4: unexpected text after the end of the document");
-  EXPECT_EQ(ErrorOf(std::string(200, '[')), "line 1, column 66: nested too deeply");
+  // Syntax errors: the place (where the unexpected token ends), then the JSON
+  // library's reason.
+  const struct {
+    std::string Text, Place, Reason;
+  } syntax[] = {
+      {"{\"devices\": [\n  {\"address\": 1,, \"plant\": 1}]}",
+       "line 2, column 17: ", "unexpected ','"},
+      {"[{\"address\": 1, \"plant\": 1}", "line 1, column 28: ", "unexpected end of input"},
+      {"", "line 1, column 1: ", "unexpected end of input"},
+      {"[] x", "line 1, column 4: ", "expected end of input"},
+      {"[{\"name\": \"Силос\" \"address\": 1}]", "line 1, column 27: ", "expected '}'"},
+      {std::string(200, '['), "line 1, column 201: ", "unexpected end of input"},
+  };
+  for (const auto& c : syntax) {
+    const std::string error = ErrorOf(c.Text);
+    EXPECT_EQ(error.rfind(c.Place, 0), 0u) << error;
+    EXPECT_NE(error.find(c.Reason), std::string::npos) << error;
+  }
 }
 
 TEST(DeviceFile, SampleFileOfTheRepositoryLoads) {
