@@ -13,7 +13,7 @@ packages=(
   clang libclang-rt-14-dev
   xvfb xauth
   dpkg-dev fakeroot lintian desktop-file-utils shared-mime-info xdg-utils file help2man librsvg2-bin
-  nlohmann-json3-dev libcli11-dev
+  nlohmann-json3-dev
 )
 missing=()
 for p in "${packages[@]}"; do
