@@ -11,7 +11,10 @@ root=$(mktemp -d /tmp/lim07-package-XXXXXX)
 trap 'rm -rf "$root"' EXIT
 failures=0
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
-check() { local what=$1; shift; if "$@" >/dev/null 2>&1; then echo "ok: $what"; else fail "$what"; fi; }
+# "ok: WHAT" when no check failed since the last report.
+reported=0
+ok() { [ "$failures" -gt "$reported" ] || echo "ok: $*"; reported=$failures; }
+check() { local what=$1; shift; if "$@" >/dev/null 2>&1; then ok "$what"; else fail "$what"; fi; }
 
 version=$(sed -n 's/^project(lim07 VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 field() { dpkg-deb -f "$deb" "$1"; }
@@ -23,7 +26,7 @@ depends=$(field Depends)
 for lib in libqt6widgets6 libqt6core6 libarchive13 libsqlite3-0 libc6; do
   [[ $depends == *"$lib "* || $depends == *"$lib," || $depends == *"$lib" ]] || fail "Depends lacks $lib: $depends"
 done
-echo "ok: control fields (Depends: $depends)"
+ok "control fields (Depends: $depends)"
 
 files=$(dpkg-deb -c "$deb" | awk '{print $6}' | sed 's|^\./|/|')
 expected=(
@@ -41,7 +44,7 @@ for f in "${expected[@]}"; do grep -qx "$f" <<<"$files" || fail "not in the pack
 # Nothing else ships: no static libraries, headers, tests or build tools.
 unexpected=$(grep -v -e '/$' <<<"$files" | grep -vx -F -f <(printf '%s\n' "${expected[@]}" /usr/share/lintian/overrides/lim07) || true)
 [ -z "$unexpected" ] || fail "unexpected files: $unexpected"
-echo "ok: file list (${#expected[@]} files)"
+ok "file list (${#expected[@]} files)"
 
 dpkg -x "$deb" "$root"
 bin=$root/usr/bin
@@ -50,11 +53,11 @@ for program in lim07 lim07ctl lim07-sim; do
     fail "$program --version"
   ! ldd "$bin/$program" | grep -e 'not found' -e "$PWD" || fail "$program links outside Debian's libraries"
 done
-echo "ok: --version of the three programs"
+ok "--version of the three programs"
 poll=$(cd "$root" && LIM07_HISTORY=:temporary: "$bin/lim07ctl" --demo poll --cycles 1) ||
   fail "lim07ctl --demo poll --cycles 1 (exit $?)"
 [ "$(grep -c 'Операция завершена успешно' <<<"$poll")" = 5 ] || fail "the demo poll: $poll"
-echo "ok: lim07ctl --demo poll --cycles 1"
+ok "lim07ctl --demo poll --cycles 1"
 
 check "desktop-file-validate" desktop-file-validate "$root/usr/share/applications/lim07.desktop"
 grep -qx 'Name\[ru\]=Настройка ЛИМ-07' "$root/usr/share/applications/lim07.desktop" || fail "menu name"
@@ -62,12 +65,15 @@ for page in lim07 lim07ctl lim07-sim; do
   text=$(MANWIDTH=80 man --warnings -E UTF-8 -l "$root/usr/share/man/man1/$page.1.gz" 2>&1 >/dev/null) ||
     fail "man $page"
   [ -z "$text" ] || fail "man $page warns: $text"
+  # Cyrillic stays Cyrillic (no UTF-8 encoded twice, no question marks).
+  name=$(MANWIDTH=200 man -E UTF-8 -l "$root/usr/share/man/man1/$page.1.gz" 2>/dev/null | sed -n '/^NAME/{n;p}')
+  grep -q 'ЛИМ-07' <<<"$name" || fail "man $page NAME: $name"
 done
 rendered=$(MANWIDTH=80 man -E UTF-8 -l "$root/usr/share/man/man1/lim07ctl.1.gz" 2>/dev/null)
 for word in write.addresses switch.protocol ЛИМ-07 'Exit status'; do
   grep -q -i "$word" <<<"$rendered" || fail "lim07ctl.1 lacks \"$word\""
 done
-echo "ok: manual pages"
+ok "manual pages"
 
 complete_words() {
   bash -c 'source /usr/share/bash-completion/bash_completion
@@ -81,7 +87,7 @@ complete_words() {
 [ "$(complete_words lim07ctl --demo poll --cyc)" = "--cycles " ] || fail "completion of poll --cyc"
 [ "$(complete_words lim07ctl --protocol m)" = "modbus " ] || fail "completion of --protocol"
 [ "$(complete_words lim07ctl config n)" = "new " ] || fail "completion of config n"
-echo "ok: bash completion"
+ok "bash completion"
 
 xdg=$root/xdg
 mkdir -p "$xdg/mime/packages"
@@ -94,11 +100,11 @@ for f in line.l07 line-config; do
     sed -n 's/.*standard::content-type: //p')
   [ "$type" = application/x-lim07-config ] || fail "MIME type of $f: $type"
 done
-echo "ok: MIME type by name and by signature"
+ok "MIME type by name and by signature"
 
 # Lintian warns that it runs as root (CI does); that line is no finding.
 if lintian_out=$(lintian --fail-on error,warning "$deb" 2>&1); then
-  echo "ok: lintian"
+  ok "lintian"
 else
   fail "lintian: $lintian_out"
 fi
