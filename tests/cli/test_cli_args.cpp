@@ -1,6 +1,7 @@
 // The command line: lists, options per subcommand, messages and exit status
 // of bad input, and the help that documents the statuses.
 #include <gtest/gtest.h>
+#include <regex>
 
 #include "CliArgs.h"
 #include "CliTestSupport.h"
@@ -107,4 +108,16 @@ TEST(CliArgs, HelpDocumentsSubcommandsAndExitStatuses) {
     }
   }
   EXPECT_NE(RunInProcess({"config", "new", "--help"}).Out.find("--device"), std::string::npos);
+}
+
+TEST(CliArgs, VersionAnywhereOnTheLinePrintsOnlyTheVersion) {
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"--version"},
+                                               {"--demo", "poll", "--version"},
+                                               {"bogus", "--version"}}) {
+    const TCliRun r = RunInProcess(args);
+    EXPECT_EQ(r.Status, ecOk);
+    EXPECT_TRUE(std::regex_match(r.Out, std::regex("lim07ctl [0-9]+\\.[0-9]+(\\.[0-9]+)?\n")))
+        << r.Out;
+    EXPECT_TRUE(r.Err.empty()) << r.Err;
+  }
 }
