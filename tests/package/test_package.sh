@@ -60,7 +60,7 @@ poll=$(cd "$root" && LIM07_HISTORY=:temporary: "$bin/lim07ctl" --demo poll --cyc
 ok "lim07ctl --demo poll --cycles 1"
 
 check "desktop-file-validate" desktop-file-validate "$root/usr/share/applications/lim07.desktop"
-grep -qx 'Name\[ru\]=Настройка ЛИМ-07' "$root/usr/share/applications/lim07.desktop" || fail "menu name"
+grep -qx 'Name=Настройка ЛИМ-07' "$root/usr/share/applications/lim07.desktop" || fail "menu name"
 for page in lim07 lim07ctl lim07-sim; do
   text=$(MANWIDTH=80 man --warnings -E UTF-8 -l "$root/usr/share/man/man1/$page.1.gz" 2>&1 >/dev/null) ||
     fail "man $page"
