@@ -144,18 +144,17 @@ int CmdScan(TSession& session) {
   if (lost) throw *lost;
   if (!saveError.empty()) throw ECliError(ecWrite, saveError);
   if (interrupted) return ecInterrupted;
-  if (found.Count() == 0) return ecUnconfirmed;
-  if (!incomplete.empty()) return ecUnconfirmed;
+  // Every listed plant number should have taken an address; each one that
+  // did not is named, also when another device is incomplete.
+  bool all = true;
   if (o.Plants) {
-    // Every listed plant number should have taken an address.
-    bool all = true;
     for (int plant : listed) {
       bool there = false;
       for (int i = 0; i < found.Count(); ++i) there = there || found[i]->PlantNumber() == plant;
       if (!there) console.Err << "not found: plant number " << plant << '\n';
       all = all && there;
     }
-    if (!all) return ecUnconfirmed;
   }
+  if (found.Count() == 0 || !incomplete.empty() || !all) return ecUnconfirmed;
   return ecOk;
 }

@@ -178,3 +178,22 @@ TEST(CliBatch, WriteAddressesAndBatchWriteFromAConfiguration) {
   EXPECT_NE(r.Err.find("Обнаружено совпадение системных адресов!"), std::string::npos) << r.Err;
   EXPECT_EQ(line.FrameCount(), 0u);
 }
+
+// A missing plant number is named also when a device that was found could
+// not have its settings read.
+TEST(CliBatch, PlantNumberScanNamesTheMissingBesideAnIncompleteDevice) {
+  TVirtualLine line;
+  line.AddDevice(Sim(9, 100, 2));
+  line.SetFrameListener([&line](const TSimFrame& frame) {
+    // Given its address by plant number, the device falls silent: its
+    // settings are not read.
+    if (frame.Bytes.size() > 1 && frame.Bytes[1] == 0x25 && !frame.Answer.empty())
+      line.Modify(0, [](TSimDevice& d) { d.Faults.Silent = true; });
+  });
+  TTempDir dir;
+  const TCliRun r = RunInProcess({"--port", line.SlavePath(), "scan", "--plants", "100-101",
+                                  "--start", "20", "--out", dir.File("plants.l07")});
+  EXPECT_EQ(r.Status, ecUnconfirmed) << r.Err;
+  EXPECT_NE(r.Out.find("its settings were not all read"), std::string::npos) << r.Out;
+  EXPECT_NE(r.Err.find("not found: plant number 101"), std::string::npos) << r.Err;
+}
