@@ -72,6 +72,34 @@ CREATE TABLE alarm_limits(plant INTEGER PRIMARY KEY, upper REAL, rise REAL);
 CREATE TABLE consumers(name TEXT PRIMARY KEY, position_ms INTEGER NOT NULL) WITHOUT ROWID;
 )sql";
 
+// Added by schema 3: messages waiting for a publisher, one queue a publisher
+// (named by it), in the order they were taken. kind 1: a device-reading, in
+// the columns of readings (name: a text id; flags also 32 for "read", sensors
+// the record's count); kind 2: a message made already (topic below the
+// publisher's prefix, payload).
+const char* const kSchema3 = R"sql(
+CREATE TABLE outbox(
+  queue TEXT NOT NULL,
+  seq INTEGER NOT NULL,
+  time_ms INTEGER NOT NULL,
+  kind INTEGER NOT NULL,
+  plant INTEGER NOT NULL,
+  cycle INTEGER NOT NULL,
+  address INTEGER,
+  flags INTEGER,
+  outcome INTEGER,
+  name INTEGER,
+  sensors INTEGER,
+  level_code INTEGER,
+  level INTEGER,
+  level_state INTEGER,
+  temp_state INTEGER,
+  temps BLOB,
+  topic TEXT,
+  payload BLOB,
+  PRIMARY KEY(queue, seq)) WITHOUT ROWID;
+)sql";
+
 constexpr int kFlagLevel = 1, kFlagTemps = 2, kFlagOk = 4, kFlagFirst = 8, kFlagModbus = 16;
 
 std::string Refusal(const std::string& path, const std::string& why) {
@@ -87,6 +115,8 @@ bool HasSqliteHeader(const std::string& path, bool& empty) {
 }
 
 constexpr char kFieldSep = '\x1f', kRecordSep = '\x1e';
+
+}  // namespace
 
 std::string PackOutcomes(const std::vector<TRequestOutcome>& outcomes) {
   std::string s;
@@ -112,6 +142,8 @@ std::vector<TRequestOutcome> UnpackOutcomes(const std::string& s) {
   }
   return out;
 }
+
+namespace {
 
 void PutVarint(std::vector<std::uint8_t>& out, std::uint32_t v) {
   while (v >= 0x80) {
@@ -230,6 +262,7 @@ void THistoryStore::Initialise() {
   TSqliteTransaction t(FDb);
   FDb.Exec(kSchema1);
   FDb.Exec(kSchema2);
+  FDb.Exec(kSchema3);
   FDb.Exec("PRAGMA application_id=" + std::to_string(kHistoryApplicationId));
   FDb.Exec("PRAGMA user_version=" + std::to_string(kHistorySchemaVersion));
   TSqliteStatement s(FDb, "INSERT INTO meta(key, value) VALUES('application', 'lim07 history')");
@@ -241,6 +274,7 @@ void THistoryStore::Migrate(int from) {
   TSqliteTransaction t(FDb);
   if (from < 1) FDb.Exec(kSchema1);
   if (from < 2) FDb.Exec(kSchema2);
+  if (from < 3) FDb.Exec(kSchema3);
   FDb.Exec("PRAGMA user_version=" + std::to_string(kHistorySchemaVersion));
   t.Commit();
 }
@@ -606,7 +640,14 @@ void THistoryStore::SaveLimits(const TAlarmLimits& limits) {
   meta.Bind(1, std::string_view("alarm_rise_window_h"))
       .Bind(2, std::to_string(limits.RiseWindowHours))
       .Run();
+  meta.Bind(1, std::string_view("alarm_limits_version"))
+      .Bind(2, std::to_string(LimitsVersion() + 1))
+      .Run();
   t.Commit();
+}
+
+std::int64_t THistoryStore::LimitsVersion() {
+  return FDb.QueryInt("SELECT CAST(value AS INTEGER) FROM meta WHERE key='alarm_limits_version'");
 }
 
 int THistoryStore::DeleteOlderThan(std::int64_t cutoffMs, int batch) {
