@@ -28,6 +28,7 @@ const TLineCommand kLineCommands[] = {
     {"write-addresses", CmdBatch, true},
     {"upload", CmdUpload, true},
     {"check", CmdCheck, true},
+    {"report", CmdReport, false},
 };
 
 int Usage(std::ostream& err, const std::string& message, const std::string& command) {

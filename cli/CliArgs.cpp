@@ -192,6 +192,12 @@ const std::map<std::string, TOptionRule>& CommandOptions() {
         [](TCliOptions& o, const std::string& v) {
           o.Start = static_cast<int>(ParseInteger(v, 1, 254, "--start"));
         }}},
+      {"--end",
+       {okValue,
+        [](TCliOptions& o, const std::string& v) {
+          o.End = static_cast<int>(ParseInteger(v, 1, 254, "--end"));
+        }}},
+      {"--fast", {okFlag, [](TCliOptions& o, const std::string&) { o.Fast = true; }}},
       {"--plants",
        {okValue,
         [](TCliOptions& o, const std::string& v) {
@@ -232,6 +238,12 @@ const std::map<std::string, TOptionRule>& CommandOptions() {
           o.Exchanges = static_cast<int>(ParseInteger(v, 1, 10000, "--exchanges"));
         }}},
       {"--check", {okFlag, [](TCliOptions& o, const std::string&) { o.Check = true; }}},
+      {"--no-poll", {okFlag, [](TCliOptions& o, const std::string&) { o.NoPoll = true; }}},
+      {"--no-profiles", {okFlag, [](TCliOptions& o, const std::string&) { o.NoProfiles = true; }}},
+      {"--object", {okValue, [](TCliOptions& o, const std::string& v) { o.Object = v; }}},
+      {"--engineer", {okValue, [](TCliOptions& o, const std::string& v) { o.Engineer = v; }}},
+      {"--date", {okValue, [](TCliOptions& o, const std::string& v) { o.Date = v; }}},
+      {"--note", {okValue, [](TCliOptions& o, const std::string& v) { o.Note = v; }}},
       {"--db",
        {okValue,
         [](TCliOptions& o, const std::string& v) {
@@ -291,7 +303,7 @@ const std::map<std::string, std::set<std::string>>& AllowedOptions() {
       {"set-address", {"--to", "--save"}},
       {"calibrate-empty", {"--level", "--save"}},
       {"switch-protocol", {}},
-      {"scan", {"--start", "--plants", "--reserve", "--out", "--force"}},
+      {"scan", {"--start", "--end", "--fast", "--plants", "--reserve", "--out", "--force"}},
       {"batch-read", {"--save"}},
       {"batch-write", {}},
       {"write-addresses", {}},
@@ -303,6 +315,9 @@ const std::map<std::string, std::set<std::string>>& AllowedOptions() {
       {"history limits", {"--db", "--upper", "--rise"}},
       {"check", {"--exchanges"}},
       {"support-bundle", {"--cycles", "--check", "--exchanges", "--db", "--no-db"}},
+      {"report",
+       {"--out", "--csv", "--no-poll", "--no-profiles", "--object", "--engineer", "--date",
+        "--note", "--db", "--no-db"}},
   };
   return allowed;
 }
@@ -357,6 +372,7 @@ const std::vector<std::string>& CommandNames() {
                                                  "upload",
                                                  "check",
                                                  "support-bundle",
+                                                 "report",
                                                  "config show",
                                                  "config new",
                                                  "history export",
@@ -455,5 +471,8 @@ TCliOptions ParseArguments(const std::vector<std::string>& args) {
   } else if (!o.Plants && o.Reserve) {
     throw EUsage("--reserve only applies to a scan by --plants", o.Command);
   }
+  if (o.End && *o.End < o.Start)
+    throw EUsage("--end " + std::to_string(*o.End) + " is below --start " + std::to_string(o.Start),
+                 o.Command);
   return o;
 }

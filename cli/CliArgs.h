@@ -58,6 +58,8 @@ struct TCliOptions {
   std::string Csv;
   std::string Out;
   int Start = 1;
+  std::optional<int> End;  // scan: the last address probed or given
+  bool Fast = false;       // scan: one probe an address, time-outs from the wire
   std::optional<std::string> Plants;
   bool Reserve = false;
   bool Save = false;
@@ -69,6 +71,10 @@ struct TCliOptions {
   std::vector<std::string> DeviceSpecs;  // config new: ADDR:PLANT[:SENSORS[:NAME]]
   std::optional<int> Exchanges;          // check: identifications per device
   bool Check = false;                    // support-bundle: run the line check first
+  // report: no read of the line before, no profiles, and the head's fields.
+  bool NoPoll = false;
+  bool NoProfiles = false;
+  std::string Object, Engineer, Date, Note;
   // The history database: poll records into it (the per-user one unless
   // --db names another, none with --no-db); history reads it.
   std::string Db;

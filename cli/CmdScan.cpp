@@ -60,6 +60,9 @@ int CmdScan(TSession& session) {
       console.Err << "found " << d->Name() << " at address " << static_cast<int>(d->SystemAddress())
                   << '\n';
   };
+  TScanOptions options;
+  if (o.End) options.EndAddress = *o.End;
+  options.Fast = o.Fast;
   std::unique_ptr<TWorkerThread> thread;
   const TScanReadsLog* reads = nullptr;  // the thread's devices not read completely
   std::vector<int> listed;
@@ -73,11 +76,11 @@ int CmdScan(TSession& session) {
           "Сканирование линии: " + std::to_string(plant) + ", next address " + std::to_string(next),
           total ? static_cast<int>(done * 100 / total) : 100);
     };
-    auto search = std::make_unique<TSearch2Thread>(&host, o.Start, o.Reserve, *o.Plants);
+    auto search = std::make_unique<TSearch2Thread>(&host, o.Start, o.Reserve, *o.Plants, options);
     reads = search.get();
     thread = std::move(search);
   } else {
-    auto search = std::make_unique<TSearchThread>(&host, o.Start);
+    auto search = std::make_unique<TSearchThread>(&host, o.Start, options);
     reads = search.get();
     thread = std::move(search);
   }

@@ -31,6 +31,7 @@ int CmdScan(TSession& session);
 int CmdBatch(TSession& session);
 int CmdUpload(TSession& session);
 int CmdCheck(TSession& session);
+int CmdReport(TSession& session);
 int CmdSupportBundle(const TCliOptions& options, TConsole& console);
 int CmdHistoryExport(const TCliOptions& options, TConsole& console);
 int CmdHistoryAlarms(const TCliOptions& options, TConsole& console);

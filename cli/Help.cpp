@@ -29,6 +29,7 @@ Subcommands:
                               silent one does answer (other speed or protocol)
   support-bundle FILE         one tar.gz for the support: versions, port, ports present,
                               configuration, recent frames, statistics
+  report --out FILE.pdf       commissioning report: devices, readings, overview, profiles
   history export              readings of a time range from the history database to CSV
   history alarms              the alarms of the history database
   config show FILE.l07        a configuration file as text or JSON
@@ -74,6 +75,7 @@ Examples:
   lim07ctl --port /dev/ttyUSB0 --addresses 1-4 read --json
   lim07ctl --config line.l07 poll --period 5000 --csv log.csv
   lim07ctl --port /dev/ttyUSB0 scan --start 1 --out line.l07
+  lim07ctl --port /dev/ttyUSB0 scan --fast --end 20 --out line.l07
   lim07ctl --config line.l07 --protocol modbus upload fw.bin2 --yes
 )";
 
@@ -150,14 +152,18 @@ const std::map<std::string, std::string>& CommandHelp() {
        "Broadcasts the protocol switch to every device on the line, framed in the\n"
        "protocol the devices speak now. No device answers it.\n"},
       {"scan",
-       "Usage: lim07ctl --port P scan --out FILE.l07 [--start A] [--force]\n"
-       "       lim07ctl --port P scan --plants LIST --out FILE.l07 [--start A] [--reserve]\n"
-       "Probes every address from A (default 1) to 254, or gives the plant numbers of\n"
-       "LIST (e.g. 1201,1203-1210; native protocol only) consecutive addresses from A;\n"
-       "--reserve keeps the address of a missing device free. The devices found are\n"
-       "saved to FILE (atomically; an existing file needs --force). Exit 1 when\n"
-       "nothing was found, a listed plant number was not, or a found device's settings\n"
-       "(sensor count, unmeasurable level) could not all be read.\n"},
+       "Usage: lim07ctl --port P scan --out FILE.l07 [--start A] [--end E] [--fast] [--force]\n"
+       "       lim07ctl --port P scan --plants LIST --out FILE.l07 [--start A] [--end E]\n"
+       "                [--reserve] [--fast]\n"
+       "Probes every address from A (default 1) to E (default 254), or gives the plant\n"
+       "numbers of LIST (e.g. 1201,1203-1210; native protocol only) consecutive\n"
+       "addresses from A up to E; --reserve keeps the address of a missing device free.\n"
+       "--fast tries each address (plant number) once with time-outs computed from the\n"
+       "line's speed, and again with the ordinary time-outs and retries wherever\n"
+       "anything at all came back; a slow adapter may need the ordinary scan. The\n"
+       "devices found are saved to FILE (atomically; an existing file needs --force).\n"
+       "Exit 1 when nothing was found, a listed plant number was not, or a found\n"
+       "device's settings (sensor count, unmeasurable level) could not all be read.\n"},
       {"batch-read",
        "Usage: lim07ctl --config F [devices] batch-read [--save] [--json]\n"
        "The window's batch read: each device must answer with its plant number; its\n"
@@ -186,6 +192,24 @@ const std::map<std::string, std::string>& CommandHelp() {
        "says where it answers (\"отвечает на 19200, Modbus\"). The port is put back as it\n"
        "was; nothing is written to any device. Verdicts: исправен, сбои связи, не отвечает,\n"
        "другой протокол, другая скорость. Exit 0 when every device is исправен, else 1.\n"},
+      {"report",
+       "Usage: lim07ctl (--port P | --demo | --config F) [devices] report --out FILE.pdf\n"
+       "       [--csv FILE] [--json] [--no-poll] [--no-profiles]\n"
+       "       [--object TEXT] [--engineer TEXT] [--date TEXT] [--note TEXT]\n"
+       "       [--db FILE | --no-db]\n"
+       "Writes the commissioning report as an A4 PDF: the head (object, engineer, date\n"
+       "(today by default), note, the port settings, the protocol, the program version),\n"
+       "the device table with the last result, the last readings (temperatures with two\n"
+       "decimals, \"****\" for a broken sensor, empty for no data, the level), the line\n"
+       "overview, one temperature profile per device (--no-profiles leaves them out), the\n"
+       "missing plant numbers and duplicate addresses, and the history database's active\n"
+       "alarms and those of the last 7 days (--db FILE, else the per-user one when it\n"
+       "exists; --no-db leaves them out). The readings are taken by one read\n"
+       "of the line just before (as read does, with an identification of each device for\n"
+       "its versions); --no-poll reports the configuration without touching the line.\n"
+       "--csv writes the device table and readings as CSV, --json prints them as JSON.\n"
+       "Files appear whole or not at all. Exit 1 when a device did not answer (the report\n"
+       "is written all the same), 4 when a file could not be written.\n"},
       {"support-bundle",
        "Usage: lim07ctl [--port P | --demo | --config F] [devices] support-bundle FILE\n"
        "       [--cycles N] [--check [--exchanges N]]\n"

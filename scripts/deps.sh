@@ -8,6 +8,7 @@ packages=(
   socat lrzsz mbpoll libmodbus-dev
   libarchive-dev
   libqcustomplot-dev
+  poppler-utils
   libsqlite3-dev sqlite3
   clang libclang-rt-14-dev
   xvfb xauth

@@ -5,6 +5,10 @@
 //   options: --link PATH (repeatable)    an extra symlink to the line
 //            --log FILE                  every frame as a JSON line
 //            --baud N                    answer at the pace of N baud
+//            --answer-delay MS[-MS]      devices answer after this delay (random
+//                                        in the range per answer)
+//            --collisions                answers of two devices at one address
+//                                        collide (arrive garbled)
 //
 // The first line printed is the slave path; the line is also announced in the
 // per-user line folder, where the program's port list finds it. Runs until
@@ -26,14 +30,17 @@ namespace {
 
 const char kUsage[] =
     "usage: lim07-sim (--demo [--modbus] | --devices FILE.json) [--link PATH]...\n"
-    "                 [--log FILE] [--baud N]\n"
+    "                 [--log FILE] [--baud N] [--answer-delay MS[-MS]] [--collisions]\n"
     "Serves simulated ЛИМ-07 devices on a pseudo-terminal; prints its path first.\n"
     "  --demo           five demo devices (addresses 1-5, plant numbers 1201-1205)\n"
     "  --modbus         the demo devices speak Modbus RTU instead of \"Ларгис-1\"\n"
     "  --devices FILE   devices described in a JSON file\n"
     "  --link PATH      an extra symlink to the line (may be repeated)\n"
     "  --log FILE       log every frame as a line of JSON\n"
-    "  --baud N         pace answers as on a line of N baud (11 bits a byte)\n";
+    "  --baud N         pace answers as on a line of N baud (11 bits a byte)\n"
+    "  --answer-delay MS[-MS]\n"
+    "                   devices answer after MS ms (a range: random per answer)\n"
+    "  --collisions     answers of devices sharing an address arrive garbled\n";
 
 [[noreturn]] void UsageError(const std::string& message) {
   std::cerr << "lim07-sim: " << message << "\n" << kUsage;
@@ -62,7 +69,24 @@ struct TOptions {
   std::string Devices, Log;
   std::vector<std::string> Links;
   int Baud = 0;
+  int DelayMin = 0, DelayMax = 0;
+  bool Collisions = false;
 };
+
+// "MS" or "MS-MS", each 0..10000.
+void ParseDelay(const std::string& v, TOptions& o) {
+  const std::size_t dash = v.find('-');
+  auto number = [&](const std::string& part) {
+    char* end = nullptr;
+    const long ms = std::strtol(part.c_str(), &end, 10);
+    if (part.empty() || !end || *end || ms < 0 || ms > 10000)
+      UsageError("bad answer delay: " + v + " (MS or MS-MS, 0..10000)");
+    return static_cast<int>(ms);
+  };
+  o.DelayMin = number(v.substr(0, dash));
+  o.DelayMax = dash == std::string::npos ? o.DelayMin : number(v.substr(dash + 1));
+  if (o.DelayMax < o.DelayMin) UsageError("bad answer delay: " + v + " (the range is reversed)");
+}
 
 TOptions ParseOptions(int argc, char** argv) {
   TOptions o;
@@ -88,6 +112,10 @@ TOptions ParseOptions(int argc, char** argv) {
       const long baud = std::strtol(v.c_str(), &end, 10);
       if (!end || *end || baud < 50 || baud > 4000000) UsageError("bad baud rate: " + v);
       o.Baud = static_cast<int>(baud);
+    } else if (a == "--answer-delay") {
+      ParseDelay(value(), o);
+    } else if (a == "--collisions") {
+      o.Collisions = true;
     } else if (a == "--help" || a == "-h") {
       std::cout << kUsage;
       std::exit(0);
@@ -139,6 +167,10 @@ int main(int argc, char** argv) {
     TVirtualLine line;
     for (const TSimDevice& d : devices) line.AddDevice(d);
     line.SetPacing(options.Baud);
+    line.SetAnswerDelay(
+        options.DelayMin, options.DelayMax,
+        static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count()));
+    line.SetCollisions(options.Collisions);
     if (log.is_open()) {
       const auto start = std::chrono::steady_clock::now();
       line.SetFrameListener([&log, &line, start](const TSimFrame& f) {
@@ -171,6 +203,8 @@ int main(int argc, char** argv) {
                 << " sensors" << (d.Name.empty() ? "" : ", ") << d.Name << "\n";
     }
     if (options.Baud) std::cout << "pacing: " << options.Baud << " baud\n";
+    if (options.DelayMax > 0)
+      std::cout << "answer delay: " << options.DelayMin << "-" << options.DelayMax << " ms\n";
     std::cout << "running; stop with Ctrl+C" << std::endl;
 
     int signal = 0;

@@ -354,6 +354,18 @@ void TVirtualLine::SetStrictParity(bool on) {
   FStrictParity = on;
 }
 
+void TVirtualLine::SetAnswerDelay(int minMs, int maxMs, unsigned seed) {
+  std::lock_guard<std::mutex> lock(FMutex);
+  FAnswerDelayMin = std::max(0, minMs);
+  FAnswerDelayMax = std::max(FAnswerDelayMin, maxMs);
+  FAnswerDelayRandom.seed(seed);
+}
+
+void TVirtualLine::SetCollisions(bool on) {
+  std::lock_guard<std::mutex> lock(FMutex);
+  FCollisions = on;
+}
+
 // ---- frame log -------------------------------------------------------------
 
 std::vector<TSimFrame> TVirtualLine::Frames() const {
@@ -435,8 +447,8 @@ int TVirtualLine::SampleBaud() const {
   static const struct {
     speed_t Code;
     int Baud;
-  } kRates[] = {{B300, 300},     {B600, 600},     {B1200, 1200},   {B2400, 2400},
-                {B4800, 4800},   {B9600, 9600},   {B19200, 19200}, {B38400, 38400},
+  } kRates[] = {{B300, 300},     {B600, 600},       {B1200, 1200},    {B2400, 2400},
+                {B4800, 4800},   {B9600, 9600},     {B19200, 19200},  {B38400, 38400},
                 {B57600, 57600}, {B115200, 115200}, {B230400, 230400}};
   const speed_t code = cfgetospeed(&t);
   for (const auto& r : kRates)
@@ -513,8 +525,8 @@ void TVirtualLine::Run() {
   }
 }
 
-void TVirtualLine::OnBytes(const std::uint8_t* data, std::size_t count, TSimParity parity,
-                           int baud, TClock::time_point now) {
+void TVirtualLine::OnBytes(const std::uint8_t* data, std::size_t count, TSimParity parity, int baud,
+                           TClock::time_point now) {
   TPending& p = *FPending;
   p.Last = now;
   const std::size_t room = kMaxFrame - std::min(kMaxFrame, p.Bytes.size());
@@ -609,6 +621,27 @@ void TVirtualLine::ProcessFrame(TSimFrame frame, std::size_t strayBytes) {
       out.Note = f.size() < 4                   ? "ignored: too short"
                  : SimCrcOk(f.data(), f.size()) ? "ignored: not a request"
                                                 : "ignored: bad CRC";
+    }
+  }
+  {
+    std::lock_guard<std::mutex> lock(FMutex);
+    if (FCollisions && out.Replies.size() > 1) {
+      // One garbled answer in place of the overlapping ones.
+      TSimOutcome::TReply merged = out.Replies[0];
+      for (std::size_t k = 1; k < out.Replies.size(); ++k) {
+        const TSimOutcome::TReply& r = out.Replies[k];
+        if (r.Bytes.size() > merged.Bytes.size()) merged.Bytes.resize(r.Bytes.size(), 0xFF);
+        for (std::size_t b = 0; b < r.Bytes.size(); ++b) merged.Bytes[b] &= r.Bytes[b];
+        merged.DelayMs = std::min(merged.DelayMs, r.DelayMs);
+      }
+      out.Replies = {merged};
+      out.Note += " (answers collided)";
+    }
+    for (TSimOutcome::TReply& r : out.Replies) {
+      if (FAnswerDelayMax > 0) {
+        std::uniform_int_distribution<int> turnAround(FAnswerDelayMin, FAnswerDelayMax);
+        r.DelayMs += turnAround(FAnswerDelayRandom);
+      }
     }
   }
   for (const TSimOutcome::TReply& r : out.Replies) {

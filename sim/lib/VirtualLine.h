@@ -97,6 +97,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -234,6 +235,15 @@ class TVirtualLine {
                                  // 11 bits a byte are waited out
   void SetFrameSilence(int ms);  // default 10 ms; at least 3
   void SetStrictParity(bool on);
+  // The devices' turn-around: every answer leaves after a delay drawn evenly
+  // from minMs..maxMs, on top of a DelayMs fault and the pacing. A seed gives
+  // the same delays again. Default 0..0 (answers at once).
+  void SetAnswerDelay(int minMs, int maxMs, unsigned seed = 1);
+  // Answers of several devices to one request (two devices at one address)
+  // overlap on the wire and arrive garbled: byte for byte the AND of the
+  // answers (the line is driven to 0 by either), as long as the longest, with
+  // the shortest delay. Off by default: they arrive one after the other.
+  void SetCollisions(bool on);
 
   // Frame log. Frames() keeps the last LogLimit frames (default 10000);
   // FrameCount() counts all frames since the start or the last ClearFrames.
@@ -317,6 +327,9 @@ class TVirtualLine {
   int FBaud = 0;
   int FSilenceMs = 10;
   bool FStrictParity = false;
+  int FAnswerDelayMin = 0, FAnswerDelayMax = 0;
+  std::minstd_rand FAnswerDelayRandom;
+  bool FCollisions = false;
   bool FStop = false;
   TSimXModemTiming FXModemTiming;
   std::vector<std::uint8_t> FNoise;

@@ -27,6 +27,7 @@
 #include "NativeRequests.h"
 #include "OverviewDock.h"
 #include "ProfileDock.h"
+#include "ReportForm.h"
 #include "StatisticsDock.h"
 #include "TrafficDock.h"
 #include "Translations.h"
@@ -352,6 +353,10 @@ int main(int argc, char** argv) {
   {
     TStartModeForm f;
     Save(f, QStringLiteral("TStartModeForm"));
+  }
+  {
+    TReportHeadForm f;
+    Save(f, QStringLiteral("TReportHeadForm"));
   }
   {
     TAboutForm f;

@@ -195,15 +195,26 @@ struct TWriteTraceEntry {
 // to the driver, or a completed read. The bytes are valid during the call only.
 struct TWireChunk {
   using TimePoint = std::chrono::steady_clock::time_point;
-  char Direction = 'T';  // 'T' written, 'R' read
-  TimePoint Start;       // the call began
-  TimePoint End;         // write: the bytes have left the queue; read: the call returned
-  TimePoint FirstByte;   // read: the first byte arrived (End when none did)
-  TimePoint LastByte;    // read: the last byte arrived (End when none did)
+  char Direction = 'T';         // 'T' written, 'R' read
+  TimePoint Start;              // the call began
+  TimePoint End;                // write: the bytes have left the queue; read: the call returned
+  TimePoint FirstByte;          // read: the first byte arrived (End when none did)
+  TimePoint LastByte;           // read: the last byte arrived (End when none did)
   TParityBits Parity = prNone;  // the parity the driver held
   int BaudRate = 0;             // bits per second in effect
   const std::uint8_t* Bytes = nullptr;
   int Count = 0;
+};
+
+// Limits of one read by ReceiveFrame, in milliseconds from the call; a value
+// of 0 or less sets no such limit.
+struct TFrameReadLimits {
+  int FirstByteMs = 0;  // nothing has arrived by then: the read ends
+  int TotalMs = 0;      // the read ends then, whatever arrived
+  int IntervalMs = 0;   // after a byte, this long of quiet ends the read
+  // Asked after each arrival with all bytes so far; true ends the read (a
+  // whole frame is in). May be empty.
+  std::function<bool(const std::uint8_t* bytes, int count)> Complete;
 };
 
 class TCustomComPort {
@@ -265,6 +276,11 @@ class TCustomComPort {
   int SendBytes(const void* buffer, int count);
   int ReceiveBytes(void* buffer, int count);
   int ReceiveText(std::string& text, int count);
+  // As ReceiveBytes, but bounded by `limits` instead of the port's read
+  // time-outs (which stay as they are): for reads that know when an answer
+  // must begin and when it is whole. Reported to the wire monitor and the
+  // wire log as one read, like ReceiveBytes.
+  int ReceiveFrame(void* buffer, int count, const TFrameReadLimits& limits);
 
   // True when the open device is a pseudo-terminal (the virtual line).
   bool IsPseudoTerminal() const { return FIsPty; }
@@ -310,8 +326,19 @@ class TCustomComPort {
   void ApplyBuffers();
   void ApplyModemLines();
   int ReadAvailable(std::uint8_t* buffer, int count, bool& lineLost);
+  using TFrameTest = std::function<bool(const std::uint8_t*, int)>;
+  struct TReadDeadlines {
+    bool TotalLimited = false;
+    std::chrono::steady_clock::time_point Total;
+    bool FirstByteLimited = false;
+    std::chrono::steady_clock::time_point FirstByte;
+    int IntervalMs = 0;  // < 0: no gap limit and, with no other limit, no waiting
+  };
+  int Receive(std::uint8_t* bytes, int count, std::chrono::steady_clock::time_point start,
+              const TReadDeadlines& limits, const TFrameTest* complete);
   int FilterReceived(std::uint8_t* bytes, int count);
-  void RecordWrite(const std::uint8_t* bytes, int count, std::chrono::steady_clock::time_point start);
+  void RecordWrite(const std::uint8_t* bytes, int count,
+                   std::chrono::steady_clock::time_point start);
 
   std::string FPort = "COM1";
   TBaudRate FBaudRate = br9600;

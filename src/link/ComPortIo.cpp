@@ -180,14 +180,33 @@ int TCustomComPort::ReadAvailable(std::uint8_t* buffer, int count, bool& lineLos
 int TCustomComPort::ReceiveBytes(void* buffer, int count) {
   if (!Connected()) throw EComPort(3, EBADF);
   if (count <= 0) return 0;
-  auto* bytes = static_cast<std::uint8_t*>(buffer);
   const auto start = Clock::now();
-  Clock::time_point totalDeadline;
-  const bool totalLimited = TotalLimit(FTimeouts.ReadTotalMultiplier(),
-                                       FTimeouts.ReadTotalConstant(), count, start, totalDeadline);
-  const int interval = FTimeouts.ReadInterval();
-  // A negative interval with no total limit: only what has already arrived.
-  const bool immediate = interval < 0 && !totalLimited;
+  TReadDeadlines d;
+  d.TotalLimited = TotalLimit(FTimeouts.ReadTotalMultiplier(), FTimeouts.ReadTotalConstant(), count,
+                              start, d.Total);
+  d.IntervalMs = FTimeouts.ReadInterval();
+  return Receive(static_cast<std::uint8_t*>(buffer), count, start, d, nullptr);
+}
+
+int TCustomComPort::ReceiveFrame(void* buffer, int count, const TFrameReadLimits& limits) {
+  if (!Connected()) throw EComPort(3, EBADF);
+  if (count <= 0) return 0;
+  const auto start = Clock::now();
+  TReadDeadlines d;
+  d.TotalLimited = limits.TotalMs > 0;
+  if (d.TotalLimited) d.Total = start + Millis(limits.TotalMs);
+  d.FirstByteLimited = limits.FirstByteMs > 0;
+  if (d.FirstByteLimited) d.FirstByte = start + Millis(limits.FirstByteMs);
+  d.IntervalMs = limits.IntervalMs > 0 ? limits.IntervalMs : 0;
+  return Receive(static_cast<std::uint8_t*>(buffer), count, start, d,
+                 limits.Complete ? &limits.Complete : nullptr);
+}
+
+int TCustomComPort::Receive(std::uint8_t* bytes, int count, Clock::time_point start,
+                            const TReadDeadlines& limits, const TFrameTest* complete) {
+  const int interval = limits.IntervalMs;
+  // A negative interval with no other limit: only what has already arrived.
+  const bool immediate = interval < 0 && !limits.TotalLimited && !limits.FirstByteLimited;
   int got = 0;
   Clock::time_point firstByte, lastByte;
   bool hangUp = false;
@@ -207,13 +226,15 @@ int TCustomComPort::ReceiveBytes(void* buffer, int count) {
       throw EComPort(3, EIO);
     }
     if (got >= count || immediate) break;
-    bool limited = totalLimited;
-    Clock::time_point deadline = totalDeadline;
-    if (got > 0 && interval > 0) {
-      const auto gapDeadline = lastByte + Millis(interval);
-      if (!limited || gapDeadline < deadline) deadline = gapDeadline;
+    if (n > 0 && complete != nullptr && (*complete)(bytes, got)) break;
+    bool limited = limits.TotalLimited;
+    Clock::time_point deadline = limits.Total;
+    const auto Earlier = [&](Clock::time_point t) {
+      if (!limited || t < deadline) deadline = t;
       limited = true;
-    }
+    };
+    if (got == 0 && limits.FirstByteLimited) Earlier(limits.FirstByte);
+    if (got > 0 && interval > 0) Earlier(lastByte + Millis(interval));
     short revents = 0;
     if (!WaitFor(FHandle, POLLIN, limited, deadline, revents)) break;
     if (revents & POLLNVAL) throw EComPort(3, EBADF);

@@ -1,7 +1,9 @@
 #include "SearchThreads.h"
 
+#include <algorithm>
 #include <climits>
 
+#include "FastProbe.h"
 #include "NativeRequests.h"
 
 namespace {
@@ -45,6 +47,35 @@ std::uint16_t ListNumber(const std::string& collected, std::uint16_t fallback) {
   return static_cast<std::uint16_t>(static_cast<unsigned long long>(v) & 0xFFFF);
 }
 
+// The fast way of trying one address or plant number: one probe; where
+// anything came back, also late during the pause after a silent probe, the
+// ordinary request with its retries, once the line is quiet again. Returns the
+// transaction that succeeded, or none. `paused` is set when the pause after
+// the address has been spent listening.
+template <class TProbe>
+TTransaction* ProbeThenConfirm(TProbe& probe, TTransaction& ordinary, int attempts, TDevice* device,
+                               TCustomComPort& port, bool& paused) {
+  paused = false;
+  switch (probe.Probe(device)) {
+    case TProbeOutcome::Answered:
+      return &probe;
+    case TProbeOutcome::Garbled:
+      // The rest of whatever came must pass before the line is asked again.
+      ListenUntilQuiet(port, kFastQuietMs, kFastQuietMs);
+      break;
+    case TProbeOutcome::Silent: {
+      // A device slower than the probe allows answers into the pause.
+      const int heard = ListenUntilQuiet(port, kScanPauseMs, kFastQuietMs);
+      if (heard <= 0) {
+        paused = heard == 0;  // -1: the port is closed, nothing was waited for
+        return nullptr;
+      }
+      break;
+    }
+  }
+  return RunWithRetry(&ordinary, device, attempts) ? &ordinary : nullptr;
+}
+
 }  // namespace
 
 int NormalScanStartAddress(long long value) {
@@ -54,6 +85,18 @@ int NormalScanStartAddress(long long value) {
 int ScanStartAddress(const std::string& text) {
   long long v = 0;
   return ParseWholeNumber(text, v) ? NormalScanStartAddress(v) : 1;
+}
+
+int NormalScanEndAddress(long long value, int startAddress) {
+  const int end =
+      value >= 1 && value <= kLastScanAddress ? static_cast<int>(value) : kLastScanAddress;
+  return std::max(end, NormalScanStartAddress(startAddress));
+}
+
+int ScanEndAddress(const std::string& text) {
+  long long v = 0;
+  return ParseWholeNumber(text, v) && v >= 1 && v <= kLastScanAddress ? static_cast<int>(v)
+                                                                      : kLastScanAddress;
 }
 
 int ProgressPercentOf(int done, int total) {
@@ -94,9 +137,12 @@ int NextPlantNumberRange(const std::string& text, int position, std::uint16_t& l
 
 // --- Address scan ---------------------------------------------------------------------
 
-TSearchThread::TSearchThread(IOperationHost* form, int startAddress)
+TSearchThread::TSearchThread(IOperationHost* form, int startAddress, TScanOptions options)
     : TWorkerThread(form),
-      FStartAddress(static_cast<std::uint8_t>(NormalScanStartAddress(startAddress))) {}
+      FStartAddress(static_cast<std::uint8_t>(NormalScanStartAddress(startAddress))),
+      FEndAddress(
+          static_cast<std::uint8_t>(NormalScanEndAddress(options.EndAddress, startAddress))),
+      FFast(options.Fast) {}
 
 TSearchThread::~TSearchThread() {
   // Stop and wait here, while the derived members still exist.
@@ -108,16 +154,25 @@ void TSearchThread::Execute() {
   TComPort* port = &FForm->ComPort();
   const TDeviceProtocol protocol = FForm->CurrentProtocol();
   TReadIdentificationTransaction identification(port, protocol);
+  TFastIdentificationTransaction probe(port, protocol);
   TReadSensorNumberTransaction sensorCount(port, protocol);
   TReadUnmeasurableLevelTransaction unmeasurableLevel(port, protocol);
   TDeviceReleaser releaser{FDevice};
 
-  for (int address = FStartAddress; address <= kLastScanAddress; ++address) {
+  for (int address = FStartAddress; address <= FEndAddress; ++address) {
     FDevice = std::make_unique<TDevice>();
     FDevice->SetSystemAddress(static_cast<std::uint8_t>(address));
-    if (RunWithRetry(&identification, FDevice.get(), 3)) {
-      FDevice->SetPlantNumber(identification.PlantNumber());
-      FDevice->SetName(DefaultDeviceName(identification.PlantNumber()));
+    bool paused = false;
+    TTransaction* answered = nullptr;
+    if (FFast)
+      answered = ProbeThenConfirm(probe, identification, 3, FDevice.get(), *port, paused);
+    else if (RunWithRetry(&identification, FDevice.get(), 3))
+      answered = &identification;
+    if (answered != nullptr) {
+      const std::uint16_t plant =
+          static_cast<TReadIdentificationTransaction*>(answered)->PlantNumber();
+      FDevice->SetPlantNumber(plant);
+      FDevice->SetName(DefaultDeviceName(plant));
       // Whatever these give, the device is found.
       const bool sensorsRead = RunWithRetry(&sensorCount, FDevice.get(), 2);
       const bool levelRead = RunWithRetry(&unmeasurableLevel, FDevice.get(), 2);
@@ -126,20 +181,23 @@ void TSearchThread::Execute() {
     } else {
       FDevice.reset();
     }
-    // Measured over 1..255 whatever the start: address 254 reports 100.
-    FForm->ProgressPercent(ProgressPercentOf(address + 1, 255));
-    if (Terminated() || !Pause(kScanPauseMs)) break;
+    // Measured over 1..end + 1 whatever the start: the end address reports 100.
+    FForm->ProgressPercent(ProgressPercentOf(address + 1, FEndAddress + 1));
+    if (Terminated() || (!paused && !Pause(kScanPauseMs))) break;
   }
 }
 
 // --- Plant-number scan ------------------------------------------------------------------
 
 TSearch2Thread::TSearch2Thread(IOperationHost* form, int startAddress, bool reserveAddresses,
-                               const std::string& numbers)
+                               const std::string& numbers, TScanOptions options)
     : TWorkerThread(form),
       FReserveAddresses(reserveAddresses),
       FNumbers(numbers),
-      FStartAddress(static_cast<std::uint8_t>(NormalScanStartAddress(startAddress))) {}
+      FStartAddress(static_cast<std::uint8_t>(NormalScanStartAddress(startAddress))),
+      FEndAddress(
+          static_cast<std::uint8_t>(NormalScanEndAddress(options.EndAddress, startAddress))),
+      FFast(options.Fast) {}
 
 TSearch2Thread::~TSearch2Thread() {
   Terminate();
@@ -150,14 +208,15 @@ void TSearch2Thread::Execute() {
   TComPort* port = &FForm->ComPort();
   // This mode exists only in the native protocol.
   TWriteAddressTransaction writeAddress(port, dpLargis1);
+  TFastWriteAddressTransaction probe(port, dpLargis1);
   TReadSensorNumberTransaction sensorCount(port, dpLargis1);
   TReadUnmeasurableLevelTransaction unmeasurableLevel(port, dpLargis1);
   TReadCoefficientTransaction coefficient(port, dpLargis1);
   TDeviceReleaser releaser{FDevice};
 
   int position = FNumbers.empty() ? -1 : 1;
-  int address = FStartAddress;  // the next address to give; 255 ends the scan
-  while (!Terminated() && position >= 1 && address < 255) {
+  int address = FStartAddress;  // the next address to give; beyond the end ends the scan
+  while (!Terminated() && position >= 1 && address <= FEndAddress) {
     std::uint16_t low = 0, high = 0;
     position = NextPlantNumberRange(FNumbers, position, low, high);
     if (high < low || low == 0) continue;
@@ -167,7 +226,11 @@ void TSearch2Thread::Execute() {
       FDevice = std::make_unique<TDevice>();
       FDevice->SetPlantNumber(plant);
       FDevice->SetSystemAddress(static_cast<std::uint8_t>(address));
-      if (RunWithRetry(&writeAddress, FDevice.get(), 2)) {
+      bool paused = false;
+      const bool written =
+          FFast ? ProbeThenConfirm(probe, writeAddress, 2, FDevice.get(), *port, paused) != nullptr
+                : RunWithRetry(&writeAddress, FDevice.get(), 2);
+      if (written) {
         FDevice->SetName(DefaultDeviceName(plant));
         // Not cut short by "Стоп": the follow-up reads need the device settled.
         QThread::msleep(kAddressSettleMs);
@@ -181,9 +244,9 @@ void TSearch2Thread::Execute() {
         if (FReserveAddresses) ++address;  // the missing device keeps its address
         FDevice.reset();
       }
-      if (address == 255 || Terminated()) break;
+      if (address > FEndAddress || Terminated()) break;
       FForm->ProgressDevice(plant, static_cast<std::uint8_t>(address));
-      if (!Pause(kScanPauseMs)) break;
+      if (!paused && !Pause(kScanPauseMs)) break;
     }
   }
   FForm->ProgressDevice(0, 0);

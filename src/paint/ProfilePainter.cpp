@@ -173,7 +173,8 @@ void TProfilePainter::Paint(QPainter& p, const QRectF& target) const {
   const int labelStep =
       std::max(1, static_cast<int>(std::ceil((lineHeight + 1) / (a.height() / n))));
   for (int s = 1; s <= n; ++s) {
-    if ((s - 1) % labelStep != 0 && s != n) continue;
+    // Every labelStep-th sensor, and the last one where it does not crowd.
+    if ((s - 1) % labelStep != 0 && (s != n || (s - 1) % labelStep < labelStep / 2 + 1)) continue;
     p.drawText(QRectF(0, Y(s, a) - lineHeight / 2.0, a.left() - 6, lineHeight),
                Qt::AlignRight | Qt::AlignVCenter, QString::number(s));
   }

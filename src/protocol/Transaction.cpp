@@ -229,11 +229,15 @@ bool TTransaction::Transfer(const std::uint8_t* bytes, int count, int timeoutMs,
   std::array<std::uint8_t, kAnswerBufferSize> answer{};
   int length = 0;
   if (Port != nullptr && Port->Connected()) {
-    length = Port->ReceiveBytes(answer.data(), readCount);
+    length = ReadAnswer(answer.data(), readCount, frameLength);
     if (length < 0) length = 0;
     if (length > readCount) length = readCount;
   }
   return Decode(answer.data(), length);
+}
+
+int TTransaction::ReadAnswer(std::uint8_t* answer, int readCount, int /*requestLength*/) {
+  return Port->ReceiveBytes(answer, readCount);
 }
 
 void TTransaction::SetOperation(const char* name) {

@@ -154,6 +154,10 @@ class TTransaction {
     return Transfer(bytes.data(), static_cast<int>(N), timeoutMs, readCount, mode);
   }
 
+  // Reads the answer to a frame of `requestLength` bytes just sent: up to
+  // `readCount` bytes under the port's read time-outs. Returns the count read.
+  virtual int ReadAnswer(std::uint8_t* answer, int readCount, int requestLength);
+
   // Record helpers; they tolerate a missing device.
   void SetOperation(const char* name);
   void SetResult(const std::string& text);

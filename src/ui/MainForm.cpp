@@ -109,6 +109,7 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), FMark(new TColorFla
 
   ConnectOperationActions();
   CreateViews();
+  CreateReport();
   FormCreate();
 }
 

@@ -236,6 +236,9 @@ class TMainForm : public QMainWindow, public IOperationHost {
   // Writes the support bundle; false with the reason when it cannot.
   bool SaveSupportBundle(const QString& fileName, QString& error);
 
+  // ---- commissioning report (MainFormReport.cpp)
+  // "Файл" → "Отчёт о пусконаладке…" (TReportCommand).
+  void CreateReport();
   // ---- history database (MainFormHistory.cpp): each cycle recorded off
   // this thread, the alarms dock, the unacknowledged count in status panel 1,
   // "Файл → Экспорт истории…" and "Настройка → История…"

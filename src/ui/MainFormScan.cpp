@@ -28,12 +28,15 @@ void TMainForm::SearchActionExecute() {
 
   SearchAction->setEnabled(false);
   const bool byPlantNumbers = form.ScanByPlantNumbers();
+  TScanOptions options;
+  options.EndAddress = form.EndAddress();
+  options.Fast = form.FastScan();
   TWorkerThread* thread = nullptr;
   if (byPlantNumbers)
     thread = new TSearch2Thread(this, form.StartAddress(), form.ReserveAddresses(),
-                                form.Numbers().toStdString());
+                                form.Numbers().toStdString(), options);
   else
-    thread = new TSearchThread(this, form.StartAddress());
+    thread = new TSearchThread(this, form.StartAddress(), options);
   RegisterWorker(thread);
   for (QAction* a : {RunAction, ClosePortAction, AddDeviceAction, RemoveDeviceAction})
     a->setEnabled(false);

@@ -57,12 +57,24 @@ TScanTypeForm::TScanTypeForm(QWidget* parent) : QDialog(parent) {
   eStartAddress->setMaximumWidth(60);
   chbAddressReserved =
       Named(new QCheckBox(Tr("Резервировать адреса"), GroupBox2), "chbAddressReserved");
+  lEndAddress = Named(new QLabel(Tr("до адреса"), GroupBox2), "lEndAddress");
+  eEndAddress = Named(new QLineEdit(QStringLiteral("254"), GroupBox2), "eEndAddress");
+  eEndAddress->setMaximumWidth(60);
   auto* addresses = new QHBoxLayout(GroupBox2);
   addresses->addWidget(Label1);
   addresses->addWidget(eStartAddress);
+  addresses->addWidget(lEndAddress);
+  addresses->addWidget(eEndAddress);
   addresses->addSpacing(16);
   addresses->addWidget(chbAddressReserved);
   addresses->addStretch(1);
+
+  chbFastScan = Named(new QCheckBox(Tr("Быстрое сканирование"), this), "chbFastScan");
+  chbFastScan->setToolTip(
+      Tr("Каждый адрес опрашивается один раз, с тайм-аутами по времени кадров на линии.\n"
+         "Адрес, откуда пришло хоть что-то, опрашивается заново с обычными тайм-аутами.\n"
+         "Медленным адаптерам (например, USB с большой задержкой) может понадобиться\n"
+         "обычное сканирование."));
 
   btnApply = Named(new QPushButton(Tr("Сканировать"), this), "btnApply");
   btnCancel = Named(new QPushButton(Tr("Отмена"), this), "btnCancel");
@@ -76,13 +88,15 @@ TScanTypeForm::TScanTypeForm(QWidget* parent) : QDialog(parent) {
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(GroupBox1);
   layout->addWidget(GroupBox2);
+  layout->addWidget(chbFastScan);
   layout->addLayout(buttons);
   layout->setSizeConstraint(QLayout::SetFixedSize);  // fixed border, sized to contents
 
   SetKeyPressFilter(eNumbers, &TScanTypeForm::eNumbersKeyPress);
   SetKeyPressFilter(eStartAddress, &TScanTypeForm::eStartAddressKeyPress);
+  SetKeyPressFilter(eEndAddress, &TScanTypeForm::eStartAddressKeyPress);
   connect(eNumbers, &QLineEdit::textChanged, this, [this] { eNumbersChange(); });
-  connect(btnApply, &QPushButton::clicked, this, [this] { done(mrOk); });
+  connect(btnApply, &QPushButton::clicked, this, [this] { btnApplyClick(); });
   connect(btnCancel, &QPushButton::clicked, this, [this] { done(mrCancel); });
 }
 
@@ -106,6 +120,24 @@ bool TScanTypeForm::ReserveAddresses() const {
 
 QString TScanTypeForm::Numbers() const {
   return eNumbers->text();
+}
+
+std::uint8_t TScanTypeForm::EndAddress() const {
+  return static_cast<std::uint8_t>(ScanEndAddress(eEndAddress->text().toStdString()));
+}
+
+bool TScanTypeForm::FastScan() const {
+  return chbFastScan->isChecked();
+}
+
+void TScanTypeForm::btnApplyClick() {
+  if (EndAddress() < StartAddress()) {
+    MessageDlg(Tr("Конечный адрес %1 меньше начального %2.").arg(EndAddress()).arg(StartAddress()),
+               mtWarning, mbOK, this);
+    eEndAddress->setFocus();
+    return;
+  }
+  done(mrOk);
 }
 
 void TScanTypeForm::eNumbersChange() {

@@ -1,6 +1,7 @@
 // The choice of how to scan the line (TScanTypeForm, "Критерий поиска"): by
 // system addresses from a start address, or by a list of plant numbers that
-// get consecutive addresses.
+// get consecutive addresses; beside them the end address ("до адреса") and
+// the fast scan ("Быстрое сканирование", off by default).
 #pragma once
 
 #include <QDialog>
@@ -27,6 +28,9 @@ class TScanTypeForm : public QDialog {
   QLabel* Label1;
   QLineEdit* eStartAddress;
   QCheckBox* chbAddressReserved;
+  QLabel* lEndAddress;
+  QLineEdit* eEndAddress;
+  QCheckBox* chbFastScan;
   QPushButton* btnApply;
   QPushButton* btnCancel;
 
@@ -40,6 +44,13 @@ class TScanTypeForm : public QDialog {
   std::uint8_t StartAddress() const;
   bool ReserveAddresses() const;
   QString Numbers() const;
+  // The typed end address; 254 when it is not a whole number in 1..254.
+  std::uint8_t EndAddress() const;
+  bool FastScan() const;
+
+  // "Сканировать": closes with OK unless the end address lies below the
+  // start address, which is refused with a message (the dialog stays open).
+  void btnApplyClick();
 
   // Handlers.
   void eNumbersChange();

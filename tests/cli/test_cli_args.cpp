@@ -78,6 +78,10 @@ TEST(CliArgs, UsageErrorsExitTwoWithAHint) {
       {{"--demo", "--json=1", "id"}, "--json takes no value", ""},
       {{"config"}, "config needs", ""},
       {{"--demo", "switch-protocol", "can"}, "native|modbus", "switch-protocol --help"},
+      {{"--demo", "scan", "--start", "9", "--end", "8", "--out", "x.l07"},
+       "--end 8 is below --start 9",
+       "scan --help"},
+      {{"--demo", "scan", "--end", "255", "--out", "x.l07"}, "--end", "scan --help"},
   };
   for (const auto& c : cases) {
     const TCliRun r = RunInProcess(c.Args);

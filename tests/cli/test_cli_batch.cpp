@@ -92,6 +92,27 @@ TEST(CliBatch, PlantNumberScanGivesConsecutiveAddresses) {
   EXPECT_FALSE(std::filesystem::exists(dir.File("x.l07")));
 }
 
+TEST(CliBatch, FastScanUpToTheEndAddressInBothProtocols) {
+  TTempDir dir;
+  for (TDeviceProtocol protocol : {dpLargis1, dpModbus}) {
+    TVirtualLine line;
+    line.AddDevice(Sim(1, 501, 4, protocol));
+    line.AddDevice(Sim(3, 503, 2, protocol));
+    line.AddDevice(Sim(5, 505, 2, protocol));  // beyond the end
+    const std::string out = dir.File(protocol == dpModbus ? "modbus.l07" : "native.l07");
+    TCliRun r = RunInProcess({"--port", line.SlavePath(), "--protocol",
+                              protocol == dpModbus ? "modbus" : "native", "scan", "--fast", "--end",
+                              "4", "--out", out});
+    ASSERT_EQ(r.Status, ecOk) << r.Err;
+    auto loaded = Load(out);
+    ASSERT_EQ(loaded->Devices.Count(), 2);
+    EXPECT_EQ(loaded->Devices[0]->PlantNumber(), 501);
+    EXPECT_EQ(loaded->Devices[0]->SensorCount(), 4);
+    EXPECT_EQ(loaded->Devices[1]->SystemAddress(), 3);
+    EXPECT_EQ(line.Device(2).Requests, 0);
+  }
+}
+
 TEST(CliBatch, BatchReadReportsConfirmedAndUnconfirmedPerDevice) {
   TVirtualLine line;
   line.AddDevice(Sim(3, 1203, 6));

@@ -289,3 +289,50 @@ TEST_F(PortIo, TraceCanBeReadFromAnotherThreadWhileSending) {
   EXPECT_LE(seen, 50u);
   EXPECT_EQ(pty.Read(50).size(), 50u);
 }
+
+TEST_F(PortIo, FrameReadEndsAtTheFirstByteLimitOrAtAWholeFrame) {
+  SetReadLimits(50, 2, 100);  // the port's own limits play no part
+  std::uint8_t in[16];
+  TFrameReadLimits limits;
+  limits.FirstByteMs = 80;
+  limits.TotalMs = 3000;
+  limits.IntervalMs = 2000;
+  auto start = Clock::now();
+  EXPECT_EQ(port.ReceiveFrame(in, 10, limits), 0);
+  auto ms = MsSince(start);
+  EXPECT_GE(ms, 75);
+  EXPECT_LT(ms, 2000);
+
+  // Bytes in two bursts: the read goes past the first-byte limit and ends on
+  // the frame test, long before the gap or total limit, as one read.
+  std::vector<std::pair<char, int>> log;
+  port.SetWireLog([&](char dir, const std::uint8_t*, int n) { log.push_back({dir, n}); });
+  limits.Complete = [](const std::uint8_t* b, int n) { return n == 5 && b[4] == 0x55; };
+  start = Clock::now();
+  std::thread sender([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    pty.Write({1, 2, 3});
+    std::this_thread::sleep_for(std::chrono::milliseconds(90));
+    pty.Write({4, 0x55});
+  });
+  EXPECT_EQ(port.ReceiveFrame(in, 10, limits), 5);
+  ms = MsSince(start);
+  sender.join();
+  EXPECT_GE(ms, 110);
+  EXPECT_LT(ms, 1500);
+  EXPECT_EQ(log, (std::vector<std::pair<char, int>>{{'R', 5}}));
+  EXPECT_EQ(port.Timeouts().ReadTotalConstant(), 100);
+}
+
+TEST_F(PortIo, FrameReadEndsAtTheGapAfterBytes) {
+  std::uint8_t in[16];
+  TFrameReadLimits limits;
+  limits.FirstByteMs = 500;
+  limits.IntervalMs = 60;
+  pty.Write({9, 8, 7});
+  const auto start = Clock::now();
+  EXPECT_EQ(port.ReceiveFrame(in, 10, limits), 3);
+  const auto ms = MsSince(start);
+  EXPECT_GE(ms, 55);
+  EXPECT_LT(ms, 450);  // not held to the first-byte limit
+}

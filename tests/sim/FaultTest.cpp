@@ -82,4 +82,31 @@ TEST_F(Faults, LateAnswerComesAfterTheDelay) {
   EXPECT_GE(std::chrono::steady_clock::now() - start, 300ms);
 }
 
+TEST_F(Faults, TurnAroundDelaysEveryAnswerWithinItsRange) {
+  line.SetAnswerDelay(80, 120, 7);
+  for (int i = 0; i < 3; ++i) {
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(port.Native(kIdent, 10, 3000).size(), 10u);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 80ms);
+  }
+  EXPECT_FALSE(line.Device(dev).Faults.Any());  // a turn-around is no fault
+}
+
+TEST_F(Faults, TwoDevicesAtOneAddressCollideWhenAsked) {
+  TSimDevice twin = TestDevice();
+  twin.PlantNumber = 0x0F0F;
+  line.AddDevice(twin);
+  const TBytes first = WithCrc({0x05, 0x20, 0x06, 0x06, 0x04, 0xD2, 3, 17});
+  const TBytes second = WithCrc({0x05, 0x20, 0x06, 0x06, 0x0F, 0x0F, 3, 17});
+  TBytes both = first;
+  both.insert(both.end(), second.begin(), second.end());
+  EXPECT_EQ(port.Native(kIdent, 20), both);  // by default one after the other
+
+  line.SetCollisions(true);
+  TBytes garbled(first.size());
+  for (std::size_t i = 0; i < garbled.size(); ++i) garbled[i] = first[i] & second[i];
+  EXPECT_EQ(port.Native(kIdent, 20), garbled);
+  EXPECT_NE(garbled, WithCrc(TBytes(garbled.begin(), garbled.end() - 2)));  // a broken frame
+}
+
 }  // namespace

@@ -4,6 +4,7 @@
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QTest>
+#include <map>
 
 #include "ScanTypeForm.h"
 #include "test_scan_ui_support.h"
@@ -76,6 +77,70 @@ TEST(ScanTypeFormTest, ModbusOffersOnlyTheAddressScan) {
   EXPECT_FALSE(form.eNumbers->isEnabled());
   form.eNumbers->setText("5");
   EXPECT_FALSE(form.ScanByPlantNumbers());
+}
+
+TEST(ScanTypeFormTest, EndAddressAndFastScan) {
+  EnsureApplication();
+  TScanTypeForm form;
+  EXPECT_EQ(form.lEndAddress->text(), U8("до адреса"));
+  EXPECT_EQ(form.eEndAddress->text(), "254");
+  EXPECT_EQ(form.chbFastScan->text(), U8("Быстрое сканирование"));
+  EXPECT_FALSE(form.FastScan());
+  EXPECT_TRUE(form.chbFastScan->toolTip().contains(U8("обычное сканирование")));
+  for (const char* text : {"0", "255", "1.5", ""}) {
+    form.eEndAddress->setText(text);
+    EXPECT_EQ(form.EndAddress(), 254) << text;
+  }
+  form.eEndAddress->clear();
+  QTest::keyClicks(form.eEndAddress, "2x0");
+  EXPECT_EQ(form.EndAddress(), 20);
+
+  // An end below the start is refused with a message; the dialog stays open.
+  std::vector<TMessageRequest> messages;
+  TUiHooks hooks;
+  hooks.Messages = [&](const TMessageRequest& m) {
+    messages.push_back(m);
+    return int(mrOk);
+  };
+  form.eStartAddress->setText("30");
+  form.setResult(mrNone);
+  form.btnApply->click();
+  EXPECT_EQ(form.result(), int(mrNone));
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].Text, U8("Конечный адрес 20 меньше начального 30."));
+  EXPECT_EQ(messages[0].Type, mtWarning);
+  form.eStartAddress->setText("20");
+  form.btnApply->click();
+  EXPECT_EQ(form.result(), int(mrOk));
+}
+
+TEST(SearchActionTest, FastScanUpToTheEndAddress) {
+  TVirtualLine line;
+  line.AddDevice(SimAt(2, 42));
+  line.AddDevice(SimAt(4, 44));  // beyond the end: never asked
+  TWindowOnLine w(line, dpLargis1);
+  w.Answers = {mrYes};
+  w.OnDialog = [](QDialog& d) {
+    auto* form = qobject_cast<TScanTypeForm*>(&d);
+    if (!form) return int(mrCancel);
+    form->eEndAddress->setText("3");
+    form->chbFastScan->setChecked(true);
+    form->btnApply->click();
+    return form->result();
+  };
+  w.Form->SearchActionExecute();
+  ASSERT_TRUE(w.WaitIdle());
+  ASSERT_EQ(w.Dialogs.back().Name, "TProgressForm");  // closed by the report of address 3
+  ASSERT_EQ(w.Form->DeviceCount(), 1);
+  EXPECT_EQ(w.Form->FDevices[0]->PlantNumber(), 42);
+  EXPECT_EQ(w.Form->FDevices[0]->SensorCount(), 4);
+  // One fast probe a silent address, none beyond the end.
+  std::map<int, int> probes;
+  for (const TSimFrame& f : line.Frames())
+    if (f.Bytes.size() > 1 && f.Bytes[1] == 0x20) ++probes[f.Bytes[0]];
+  EXPECT_EQ(probes[1], 1);
+  EXPECT_EQ(probes[3], 1);
+  EXPECT_EQ(probes.count(4), 0u);
 }
 
 TEST(SearchActionTest, AddressScanBuildsANewConfiguration) {

@@ -39,12 +39,7 @@ TLineOverview::TLineOverview(QWidget* parent) : QWidget(parent) {
 }
 
 void TLineOverview::Restyle() {
-  TPaintStyle style;
-  style.Font = font();
-  style.Window = palette().color(QPalette::Window);
-  style.Base = palette().color(QPalette::Base);
-  style.Text = palette().color(QPalette::WindowText);
-  FPainter.SetStyle(style);
+  FPainter.SetStyle(PaintStyleOf(*this));
 }
 
 void TLineOverview::changeEvent(QEvent* e) {

@@ -20,12 +20,7 @@ TProfileView::TProfileView(QWidget* parent) : QWidget(parent) {
 }
 
 void TProfileView::Restyle() {
-  TPaintStyle style;
-  style.Font = font();
-  style.Window = palette().color(QPalette::Window);
-  style.Base = palette().color(QPalette::Base);
-  style.Text = palette().color(QPalette::WindowText);
-  FPainter.SetStyle(style);
+  FPainter.SetStyle(PaintStyleOf(*this));
 }
 
 void TProfileView::changeEvent(QEvent* e) {

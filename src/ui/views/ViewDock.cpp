@@ -40,7 +40,8 @@ TViewDock::TViewDock(const QString& objectName, const QString& title, QWidget* p
   FSinceLast.start();
   FSaveImageAction = new QAction(Tr("Сохранить изображение…"), this);
   FSaveImageAction->setObjectName(objectName + QStringLiteral("SaveImage"));
-  connect(FSaveImageAction, &QAction::triggered, this, [this] { RunGuarded([this] { SaveImage(); }); });
+  connect(FSaveImageAction, &QAction::triggered, this,
+          [this] { RunGuarded([this] { SaveImage(); }); });
   FCopyImageAction = new QAction(Tr("Копировать изображение"), this);
   FCopyImageAction->setObjectName(objectName + QStringLiteral("CopyImage"));
   connect(FCopyImageAction, &QAction::triggered, this, &TViewDock::CopyImage);
@@ -121,8 +122,9 @@ bool TViewDock::WriteImage(const QString& fileName) {
 }
 
 void TViewDock::SaveImage() {
-  const QString name = PromptFileName(this, TFileDialogKind::Save,
-                                      Tr("Изображение PNG или SVG|*.png *.svg"), QStringLiteral(".png"));
+  const QString name =
+      PromptFileName(this, TFileDialogKind::Save, Tr("Изображение PNG или SVG|*.png *.svg"),
+                     QStringLiteral(".png"));
   if (name.isEmpty()) return;
   if (!WriteImage(name))
     MessageDlg(Tr("Не удалось сохранить изображение в файл %1").arg(name), mtError, mbOK, this);
@@ -131,4 +133,13 @@ void TViewDock::SaveImage() {
 void TViewDock::CopyImage() {
   if (QClipboard* clipboard = QApplication::clipboard())
     clipboard->setImage(RenderToImage(*this, ImageSize()));
+}
+
+TPaintStyle PaintStyleOf(const QWidget& widget) {
+  TPaintStyle style;
+  style.Font = widget.font();
+  style.Window = widget.palette().color(QPalette::Window);
+  style.Base = widget.palette().color(QPalette::Base);
+  style.Text = widget.palette().color(QPalette::WindowText);
+  return style;
 }

@@ -13,8 +13,13 @@
 #include <QTimer>
 #include <QVariant>
 
+#include "PaintStyle.h"
+
 class QAction;
 class QPainter;
+
+// A widget's font and palette as the painters of the line take them.
+TPaintStyle PaintStyleOf(const QWidget& widget);
 
 class TViewDock : public QDockWidget {
   Q_OBJECT
