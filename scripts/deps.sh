@@ -10,6 +10,7 @@ packages=(
   libqcustomplot-dev
   poppler-utils
   libsqlite3-dev sqlite3
+  libmosquitto-dev mosquitto mosquitto-clients nlohmann-json3-dev
   clang libclang-rt-14-dev
   xvfb xauth
 )

@@ -29,9 +29,13 @@ TPublisher::~TPublisher() {
 }
 
 void TPublisher::SetMeta(std::vector<TDeviceMeta> devices, int protocol) {
-  std::lock_guard lock(FMutex);
-  FMeta = std::move(devices);
-  FProtocol = protocol;
+  {
+    std::lock_guard lock(FMutex);
+    FMeta = std::move(devices);
+    FProtocol = protocol;
+    FMetaChanged = true;
+  }
+  FWake.notify_one();
 }
 
 void TPublisher::Submit(std::shared_ptr<const TLineSnapshot> snapshot) {
@@ -105,6 +109,12 @@ void TPublisher::Run() {
     for (const TMqttEvent& e : events) HandleEvent(e);
     const auto now = TClock::now();
     if (!stop) ManageConnection(now);
+    bool metaChanged;
+    {
+      std::lock_guard lock(FMutex);
+      metaChanged = FMetaChanged;
+    }
+    if (FIsConnected && metaChanged) PublishMeta();
     if (FIsConnected) SendQueued();
     RemoveDelivered();
     if (now >= FNextAgeCheck) {
@@ -121,7 +131,9 @@ void TPublisher::Run() {
     FIdle.notify_all();
     auto deadline = now + std::chrono::seconds(1);
     if (!FConnection) deadline = std::min(deadline, FAttemptAt);
-    FWake.wait_until(lock, deadline, [this] { return FStop || !FPending.empty() || !FEvents.empty(); });
+    FWake.wait_until(lock, deadline, [this] {
+      return FStop || !FPending.empty() || !FEvents.empty() || (FMetaChanged && FIsConnected);
+    });
   }
   // Going away: "offline" while the connection is there, then a clean
   // disconnect (the broker does not send the will for it).
@@ -286,12 +298,17 @@ void TPublisher::Connected() {
   Say("connected to " + Where() + " as " + FOptions.Mqtt.ClientId +
       (FQueued > 0 ? "; " + std::to_string(FQueued) + " queued message(s) go first" : ""));
   Publish(Topic("status"), "online", true);
+  PublishMeta();
+}
+
+void TPublisher::PublishMeta() {
   std::vector<TDeviceMeta> meta;
   int protocol;
   {
     std::lock_guard lock(FMutex);
     meta = FMeta;
     protocol = FProtocol;
+    FMetaChanged = false;
   }
   const std::int64_t now = UtcNowMs();
   for (const TDeviceMeta& m : meta)

@@ -72,7 +72,8 @@ class TPublisher {
   TPublisher(const TPublisher&) = delete;
   TPublisher& operator=(const TPublisher&) = delete;
 
-  // The devices, for their meta messages (published at each connection).
+  // The devices, for their meta messages (published, retained, now when
+  // connected and again at each connection).
   void SetMeta(std::vector<TDeviceMeta> devices, int protocol);
   // Hands over a polling cycle (single reads, cycle 0, are ignored). Any
   // thread; never waits for the disk or the broker.
@@ -109,6 +110,7 @@ class TPublisher {
   void HandleEvent(const TMqttEvent& event);
   void ManageConnection(TClock::time_point now);
   void Connected();
+  void PublishMeta();
   void ConnectionFailed(const std::string& problem);
   std::string Where() const;
   void SendQueued();
@@ -130,6 +132,7 @@ class TPublisher {
   std::deque<TMqttEvent> FEvents;
   std::vector<TDeviceMeta> FMeta;
   int FProtocol = 0;
+  bool FMetaChanged = false;
   bool FStop = false;
   bool FBusy = false;
   bool FStarted = false;
