@@ -247,8 +247,7 @@ void TPublisher::HandleEvent(const TMqttEvent& e) {
       ConnectionFailed("the broker refused the connection: " + RefusalText(e.Code));
       break;
     case TMqttEvent::Lost:
-      ConnectionFailed(FIsConnected ? "connection lost (" + LostText(e.Code) + ")"
-                                    : "no connection (" + LostText(e.Code) + ")");
+      ConnectionFailed(LostText(e.Code));
       break;
     case TMqttEvent::Delivered: {
       const auto it = FMids.find(e.Mid);
