@@ -260,6 +260,17 @@ int THistoryStore::SchemaVersion() {
 
 void THistoryStore::Initialise() {
   TSqliteTransaction t(FDb);
+  // Looked at again under the write lock: another connection opening the new
+  // file at the same moment (the window and lim07ctl, or a gateway's recorder
+  // and publisher) may have made it meanwhile.
+  if (FDb.QueryInt("SELECT count(*) FROM sqlite_schema") != 0) {
+    const int version = static_cast<int>(FDb.QueryInt("PRAGMA user_version"));
+    t.Commit();
+    if (FDb.QueryInt("PRAGMA application_id") == kHistoryApplicationId &&
+        version < kHistorySchemaVersion)
+      Migrate(version);
+    return;
+  }
   FDb.Exec(kSchema1);
   FDb.Exec(kSchema2);
   FDb.Exec(kSchema3);
@@ -272,6 +283,8 @@ void THistoryStore::Initialise() {
 
 void THistoryStore::Migrate(int from) {
   TSqliteTransaction t(FDb);
+  from = static_cast<int>(FDb.QueryInt("PRAGMA user_version"));  // under the lock: see Initialise
+  if (from >= kHistorySchemaVersion) return;
   if (from < 1) FDb.Exec(kSchema1);
   if (from < 2) FDb.Exec(kSchema2);
   if (from < 3) FDb.Exec(kSchema3);
