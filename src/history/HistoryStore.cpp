@@ -4,10 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <thread>
 
 namespace {
 
@@ -222,9 +224,17 @@ THistoryStore::THistoryStore(const std::string& path, bool readOnly, int busyTim
   FDb = TSqliteDb(path, readOnly ? TSqliteDb::kReadOnly : TSqliteDb::kReadWriteCreate);
   FDb.SetBusyTimeout(busyTimeoutMs);
   try {
-    const std::int64_t app = FDb.QueryInt("PRAGMA application_id");
-    const int version = static_cast<int>(FDb.QueryInt("PRAGMA user_version"));
-    const std::int64_t objects = FDb.QueryInt("SELECT count(*) FROM sqlite_schema");
+    // The three in one read transaction: one state of the file, though
+    // another connection may be making it at this moment.
+    std::int64_t app, objects;
+    int version;
+    {
+      TSqliteTransaction read(FDb, false);
+      app = FDb.QueryInt("PRAGMA application_id");
+      version = static_cast<int>(FDb.QueryInt("PRAGMA user_version"));
+      objects = FDb.QueryInt("SELECT count(*) FROM sqlite_schema");
+      read.Commit();
+    }
     if (app == 0 && objects == 0) {
       if (readOnly) throw EHistoryRefused(Refusal(path, "база пуста"));
       Initialise();
@@ -243,7 +253,18 @@ THistoryStore::THistoryStore(const std::string& path, bool readOnly, int busyTim
       // WAL: readers do not wait for the writer; NORMAL: a commit is not
       // synced, a checkpoint is (a power cut may lose the last commits, never
       // the file).
-      FDb.Exec("PRAGMA journal_mode=WAL");
+      // The switch to WAL wants the file to itself and does not wait for
+      // the busy handler: another connection opening it at the same moment
+      // makes it fail with "locked" for a moment.
+      for (int waited = 0;; waited += 10) {
+        try {
+          FDb.Exec("PRAGMA journal_mode=WAL");
+          break;
+        } catch (const ESqlite& e) {
+          if (e.Primary() != SQLITE_BUSY || waited >= busyTimeoutMs) throw;
+          std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+      }
       FDb.Exec("PRAGMA synchronous=NORMAL");
     }
   } catch (const ESqlite& e) {
