@@ -13,6 +13,7 @@ packages=(
   libmosquitto-dev mosquitto mosquitto-clients nlohmann-json3-dev
   clang libclang-rt-14-dev
   xvfb xauth
+  openssl
 )
 missing=()
 for p in "${packages[@]}"; do

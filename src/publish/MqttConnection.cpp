@@ -48,6 +48,7 @@ TMqttConnection::TMqttConnection(const TMqttSettings& settings, const std::strin
   mosquitto_connect_callback_set(FMosq, &TMqttConnection::OnConnect);
   mosquitto_disconnect_callback_set(FMosq, &TMqttConnection::OnDisconnect);
   mosquitto_publish_callback_set(FMosq, &TMqttConnection::OnPublish);
+  mosquitto_log_callback_set(FMosq, &TMqttConnection::OnLog);
   // The owner reconnects with a new instance: the library never does.
   mosquitto_reconnect_delay_set(FMosq, 3600, 3600, false);
   mosquitto_max_inflight_messages_set(FMosq, 0);  // the owner bounds what it hands over
@@ -125,15 +126,28 @@ bool TMqttConnection::Publish(const std::string& topic, const std::string& paylo
 
 void TMqttConnection::OnConnect(mosquitto*, void* self, int code) {
   auto* c = static_cast<TMqttConnection*>(self);
-  c->FSink({code == 0 ? TMqttEvent::Connected : TMqttEvent::Refused, c->FId, code, 0});
+  c->FSink({code == 0 ? TMqttEvent::Connected : TMqttEvent::Refused, c->FId, code, 0, {}});
 }
 
 void TMqttConnection::OnDisconnect(mosquitto*, void* self, int code) {
   auto* c = static_cast<TMqttConnection*>(self);
-  if (code != 0) c->FSink({TMqttEvent::Lost, c->FId, code, 0});
+  if (code != 0) c->FSink({TMqttEvent::Lost, c->FId, code, 0, {}});
+}
+
+// The library tells why a connection failed (a TLS handshake refused, a
+// certificate that does not verify) only in its log, and then waits without
+// a disconnect event: an error logged is taken as the connection lost.
+void TMqttConnection::OnLog(mosquitto*, void* self, int level, const char* text) {
+  if (level != MOSQ_LOG_ERR || !text) return;
+  auto* c = static_cast<TMqttConnection*>(self);
+  std::string message = text;
+  if (message.find("certificate verify failed") != std::string::npos ||
+      message.find("unknown ca") != std::string::npos)
+    message += " (give the broker's CA certificate as cafile)";
+  c->FSink({TMqttEvent::Lost, c->FId, MOSQ_ERR_TLS, 0, message});
 }
 
 void TMqttConnection::OnPublish(mosquitto*, void* self, int mid) {
   auto* c = static_cast<TMqttConnection*>(self);
-  c->FSink({TMqttEvent::Delivered, c->FId, 0, mid});
+  c->FSink({TMqttEvent::Delivered, c->FId, 0, mid, {}});
 }

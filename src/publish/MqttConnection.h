@@ -19,6 +19,7 @@ struct TMqttEvent {
   std::uint64_t Connection = 0;  // the id the connection was made with
   int Code = 0;                  // Refused: the CONNACK code; Lost: the library's
   int Mid = 0;                   // Delivered: the message id
+  std::string Text;              // Lost: the library's error message, when it logged one
 };
 
 // The text of a refused connection's CONNACK code, with a hint for the usual
@@ -51,6 +52,7 @@ class TMqttConnection {
   static void OnConnect(mosquitto*, void* self, int code);
   static void OnDisconnect(mosquitto*, void* self, int code);
   static void OnPublish(mosquitto*, void* self, int mid);
+  static void OnLog(mosquitto*, void* self, int level, const char* text);
 
   const TMqttSettings& FSettings;
   std::uint64_t FId;

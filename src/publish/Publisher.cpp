@@ -247,7 +247,7 @@ void TPublisher::HandleEvent(const TMqttEvent& e) {
       ConnectionFailed("the broker refused the connection: " + RefusalText(e.Code));
       break;
     case TMqttEvent::Lost:
-      ConnectionFailed(LostText(e.Code));
+      ConnectionFailed(e.Text.empty() ? LostText(e.Code) : e.Text);
       break;
     case TMqttEvent::Delivered: {
       const auto it = FMids.find(e.Mid);

@@ -299,3 +299,42 @@ TEST(CliMqtt, BadSettingsAreUsageErrorsBeforeAnythingIsPolled) {
     EXPECT_NE(r.Err.find(c.Message), std::string::npos) << r.Err;
   }
 }
+
+TEST(CliMqtt, TlsBrokerIsUsedWithItsCaAndAnUnknownCaIsNamed) {
+  const std::string dir = std::filesystem::path(TempPath("tls-ca.pem")).parent_path().string();
+  const auto run = [](std::vector<std::string> argv) { return TTestProcess(argv).Stop(0); };
+  ASSERT_EQ(run({"openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
+                 "ec_paramgen_curve:prime256v1", "-nodes", "-keyout", dir + "/tls-ca.key", "-out",
+                 dir + "/tls-ca.pem", "-days", "2", "-subj", "/CN=lim07 test CA"}),
+            0);
+  ASSERT_EQ(run({"openssl", "req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+                 "-nodes", "-keyout", dir + "/tls-server.key", "-out", dir + "/tls-server.csr",
+                 "-subj", "/CN=localhost"}),
+            0);
+  {
+    std::ofstream ext(dir + "/tls-ext.cnf");
+    ext << "subjectAltName=DNS:localhost,IP:127.0.0.1\n";
+  }
+  ASSERT_EQ(run({"openssl", "x509", "-req", "-in", dir + "/tls-server.csr", "-CA",
+                 dir + "/tls-ca.pem", "-CAkey", dir + "/tls-ca.key", "-CAcreateserial", "-out",
+                 dir + "/tls-server.crt", "-days", "2", "-extfile", dir + "/tls-ext.cnf"}),
+            0);
+  // mosquitto started as root reads them as its own user.
+  std::filesystem::permissions(dir + "/tls-server.key", std::filesystem::perms::others_read,
+                               std::filesystem::perm_options::add);
+  TTestBroker broker(false, "allow_anonymous true\ncafile " + dir + "/tls-ca.pem\ncertfile " + dir +
+                                "/tls-server.crt\nkeyfile " + dir + "/tls-server.key\n");
+  ASSERT_TRUE(broker.Start());
+  const std::string url = "mqtts://localhost:" + std::to_string(broker.Port());
+  TTestProcess trusted({CtlBinary(), "--demo", "poll", "--cycles", "1", "--no-db", "--quiet",
+                        "--mqtt", url, "--mqtt-cafile", dir + "/tls-ca.pem"});
+  TTestProcess unknown(
+      {CtlBinary(), "--demo", "poll", "--cycles", "1", "--no-db", "--quiet", "--mqtt", url});
+  EXPECT_EQ(trusted.Stop(0), 0);
+  EXPECT_NE(trusted.Output().find("mqtt: connected"), std::string::npos) << trusted.Output();
+  EXPECT_EQ(trusted.Output().find("not yet delivered"), std::string::npos) << trusted.Output();
+  EXPECT_EQ(unknown.Stop(0), 0);
+  EXPECT_NE(unknown.Output().find("certificate verify failed (give the broker's CA"),
+            std::string::npos)
+      << unknown.Output();
+}

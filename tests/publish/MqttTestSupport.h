@@ -121,6 +121,8 @@ class TTestBroker {
     FDir = std::filesystem::temp_directory_path() /
            ("lim07-broker-" + std::to_string(getpid()) + "-" + std::to_string(FPort));
     std::filesystem::create_directories(FDir);
+    // Started as root, mosquitto runs as its own user: it must write here.
+    std::filesystem::permissions(FDir, std::filesystem::perms::all);
     std::ofstream conf(FDir / "mosquitto.conf");
     conf << "listener " << FPort << " 127.0.0.1\n"
          << (extraConfig.empty() ? "allow_anonymous true\n" : extraConfig)
