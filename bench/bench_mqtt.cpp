@@ -94,9 +94,10 @@ std::vector<std::pair<std::string, std::string>> Payloads(const TLineSnapshot& s
 }
 
 void CycleToAcknowledged(const TTestBroker& broker, const TTempFolder& folder, const char* what) {
-  std::printf("End of a cycle (%d devices x %d sensors) to the last PUBACK, QoS 1, median of %d;\n"
-              "broker: %s\n",
-              kDevices, kSensors, kRepeats, what);
+  std::printf(
+      "End of a cycle (%d devices x %d sensors) to the last PUBACK, QoS 1, median of %d;\n"
+      "broker: %s\n",
+      kDevices, kSensors, kRepeats, what);
   std::printf("%-44s %10s %10s\n", "", "median ms", "max ms");
   TBareClient bare(broker.Port());
   std::vector<double> floor;
@@ -113,9 +114,10 @@ void CycleToAcknowledged(const TTestBroker& broker, const TTempFolder& folder, c
       publisher.Drain(seconds(10));
       ms.push_back(duration<double, std::milli>(steady_clock::now() - t0).count());
     }
-    std::printf("%-44s %10.1f %10.1f\n",
-                persistent ? "lim07 publisher, queue in the database" : "lim07 publisher, queue in memory",
-                Median(ms), *std::max_element(ms.begin(), ms.end()));
+    std::printf(
+        "%-44s %10.1f %10.1f\n",
+        persistent ? "lim07 publisher, queue in the database" : "lim07 publisher, queue in memory",
+        Median(ms), *std::max_element(ms.begin(), ms.end()));
     std::fflush(stdout);
   }
   std::printf("%-44s %10.1f %10.1f   (payloads made beforehand)\n", "bare libmosquitto client",
@@ -125,8 +127,10 @@ void CycleToAcknowledged(const TTestBroker& broker, const TTempFolder& folder, c
 
 void CatchUpADay(const TTestBroker& broker, const TTempFolder& folder) {
   constexpr int kMinutes = 1440;
-  std::printf("\nCatching up a day queued in the database: %d devices, one reading a minute (%d messages)\n",
-              kDevices, kDevices * kMinutes);
+  std::printf(
+      "\nCatching up a day queued in the database: %d devices, one reading a minute (%d "
+      "messages)\n",
+      kDevices, kDevices * kMinutes);
   const std::string db = folder.File("day.db");
   const std::int64_t start = UtcNowMs() - 86'400'000;
   std::vector<std::pair<std::string, std::string>> payloads;
@@ -136,11 +140,13 @@ void CatchUpADay(const TTestBroker& broker, const TTempFolder& folder) {
     std::int64_t seq = 0;
     const auto t0 = steady_clock::now();
     for (int m = 0; m < kMinutes; ++m) {
-      auto items = OutboxReadings(*LineCycle(start + m * 60'000LL, static_cast<std::uint64_t>(m + 1)));
+      auto items =
+          OutboxReadings(*LineCycle(start + m * 60'000LL, static_cast<std::uint64_t>(m + 1)));
       for (auto& i : items) i.Seq = ++seq;
       box.Append(items);
       for (auto& i : items)
-        payloads.emplace_back("lim07/bench/" + PlantTopic(i.PlantNumber, "reading"), ReadingJson(i));
+        payloads.emplace_back("lim07/bench/" + PlantTopic(i.PlantNumber, "reading"),
+                              ReadingJson(i));
     }
     std::printf("  queued in %.1f s (a cycle a transaction)\n",
                 duration<double>(steady_clock::now() - t0).count());
@@ -154,8 +160,8 @@ void CatchUpADay(const TTestBroker& broker, const TTempFolder& folder) {
   std::printf("%-44s %10s %12s\n", "", "seconds", "messages/s");
   std::printf("%-44s %10.1f %12.0f%s\n", "lim07 publisher (fetch, build JSON, send, remove)", ours,
               n / ours, drained ? "" : "  (not drained)");
-  std::printf("%-44s %10.1f %12.0f   (payloads made beforehand)\n", "bare libmosquitto client", bare,
-              n / bare);
+  std::printf("%-44s %10.1f %12.0f   (payloads made beforehand)\n", "bare libmosquitto client",
+              bare, n / bare);
   std::printf("  ratio lim07 / bare: %.2f\n", ours / bare);
 }
 

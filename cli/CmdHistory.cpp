@@ -113,8 +113,9 @@ int CmdHistoryLimits(const TCliOptions& o, TConsole& console) {
   } catch (const EHistoryRefused& e) {
     throw EUsage(e.what(), o.Command);
   } catch (const ESqlite& e) {
-    throw ECliError(change ? ecWrite : ecUsage,
-                    std::string(change ? "cannot write " : "cannot read ") + path + ": " + e.what());
+    throw ECliError(
+        change ? ecWrite : ecUsage,
+        std::string(change ? "cannot write " : "cannot read ") + path + ": " + e.what());
   }
   const auto text = [](const std::optional<double>& v, const char* unit) {
     if (!v) return std::string("off");

@@ -9,9 +9,9 @@
 #include "DataOutput.h"
 #include "Format.h"
 #include "HistoryRecorder.h"
+#include "NativeRequests.h"
 #include "Publisher.h"
 #include "RequestThread.h"
-#include "NativeRequests.h"
 
 namespace {
 
@@ -79,7 +79,8 @@ std::unique_ptr<THistoryRecorder> StartHistory(const TCliOptions& o, TConsole& c
 std::string LineName(const TCliOptions& o) {
   std::string name = !o.Config.empty() ? o.Config : !o.Port.empty() ? o.Port : "demo";
   if (const auto slash = name.rfind('/'); slash != std::string::npos) name.erase(0, slash + 1);
-  if (name.size() > 4 && name.compare(name.size() - 4, 4, ".l07") == 0) name.resize(name.size() - 4);
+  if (name.size() > 4 && name.compare(name.size() - 4, 4, ".l07") == 0)
+    name.resize(name.size() - 4);
   return name;
 }
 

@@ -37,7 +37,9 @@ std::string RefusalText(int code) {
   }
 }
 
-std::string LostText(int code) { return mosquitto_strerror(code); }
+std::string LostText(int code) {
+  return mosquitto_strerror(code);
+}
 
 TMqttConnection::TMqttConnection(const TMqttSettings& settings, const std::string& willTopic,
                                  std::uint64_t id, TSink sink)
@@ -71,10 +73,9 @@ bool TMqttConnection::Start(std::string& error) {
     return false;
   }
   if (!FSettings.User.empty() &&
-      mosquitto_username_pw_set(FMosq, FSettings.User.c_str(),
-                                FSettings.Password.empty() ? nullptr
-                                                           : FSettings.Password.c_str()) !=
-          MOSQ_ERR_SUCCESS) {
+      mosquitto_username_pw_set(
+          FMosq, FSettings.User.c_str(),
+          FSettings.Password.empty() ? nullptr : FSettings.Password.c_str()) != MOSQ_ERR_SUCCESS) {
     error = "the user name or password cannot be used";
     return false;
   }
@@ -85,10 +86,9 @@ bool TMqttConnection::Start(std::string& error) {
       mosquitto_int_option(FMosq, MOSQ_OPT_TLS_USE_OS_CERTS, 1);
       caPath = "/etc/ssl/certs";
     }
-    const int rc = mosquitto_tls_set(FMosq, caFile, caPath,
-                                     FSettings.CertFile.empty() ? nullptr : FSettings.CertFile.c_str(),
-                                     FSettings.KeyFile.empty() ? nullptr : FSettings.KeyFile.c_str(),
-                                     nullptr);
+    const int rc = mosquitto_tls_set(
+        FMosq, caFile, caPath, FSettings.CertFile.empty() ? nullptr : FSettings.CertFile.c_str(),
+        FSettings.KeyFile.empty() ? nullptr : FSettings.KeyFile.c_str(), nullptr);
     if (rc != MOSQ_ERR_SUCCESS) {
       error = std::string("TLS cannot be set up: ") + mosquitto_strerror(rc) +
               " (check cafile, capath, cert and key)";
@@ -96,8 +96,8 @@ bool TMqttConnection::Start(std::string& error) {
     }
   }
   errno = 0;
-  const int rc = mosquitto_connect_async(FMosq, FSettings.Host.c_str(), FSettings.Port,
-                                         FSettings.KeepAliveS);
+  const int rc =
+      mosquitto_connect_async(FMosq, FSettings.Host.c_str(), FSettings.Port, FSettings.KeepAliveS);
   if (rc == MOSQ_ERR_EAI) {
     error = "unknown host " + FSettings.Host;
     return false;

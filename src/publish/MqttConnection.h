@@ -32,8 +32,8 @@ class TMqttConnection {
  public:
   using TSink = std::function<void(const TMqttEvent&)>;
   // `sink` is called on the library's thread; it must only hand the event on.
-  TMqttConnection(const TMqttSettings& settings, const std::string& willTopic,
-                  std::uint64_t id, TSink sink);
+  TMqttConnection(const TMqttSettings& settings, const std::string& willTopic, std::uint64_t id,
+                  TSink sink);
   // Disconnects (a clean disconnect: the broker does not send the will) and
   // stops the network thread.
   ~TMqttConnection();

@@ -10,7 +10,9 @@ using nlohmann::json;
 
 namespace {
 
-const char* ProtocolName(int protocol) { return protocol == 1 ? "modbus" : "native"; }
+const char* ProtocolName(int protocol) {
+  return protocol == 1 ? "modbus" : "native";
+}
 
 bool IsFault(std::uint16_t word) {
   return word == kFaultTemperatureA || word == kFaultTemperatureB;
@@ -18,7 +20,9 @@ bool IsFault(std::uint16_t word) {
 
 // Device texts may hold bytes that are not UTF-8 (a record from an odd
 // file): those are replaced rather than refused.
-std::string Dump(const json& j) { return j.dump(-1, ' ', false, json::error_handler_t::replace); }
+std::string Dump(const json& j) {
+  return j.dump(-1, ' ', false, json::error_handler_t::replace);
+}
 
 }  // namespace
 
@@ -46,7 +50,8 @@ std::string ReadingJson(const TOutboxItem& item) {
   json flags = json::array();
   for (int i = 0; i < r.SensorCount; ++i) {
     const bool known = r.TemperaturesConfirmed && i < static_cast<int>(r.Temperatures.size());
-    const std::uint16_t word = known ? r.Temperatures[static_cast<std::size_t>(i)] : kNoDataTemperature;
+    const std::uint16_t word =
+        known ? r.Temperatures[static_cast<std::size_t>(i)] : kNoDataTemperature;
     if (word == kNoDataTemperature) {
       temperatures.push_back(nullptr);
       flags.push_back("no_data");
@@ -66,9 +71,9 @@ std::string ReadingJson(const TOutboxItem& item) {
             {"name", r.Name},
             {"protocol", ProtocolName(item.Protocol)},
             {"ok", r.Ok()},
-            {"result", !r.Ok()                ? r.FailureText()
-                       : r.Outcomes.empty()       ? std::string()
-                                                  : r.Outcomes.back().Result},
+            {"result", !r.Ok()              ? r.FailureText()
+                       : r.Outcomes.empty() ? std::string()
+                                            : r.Outcomes.back().Result},
             {"requests", std::move(requests)},
             {"level_code", nullptr},
             {"level_dm", nullptr},

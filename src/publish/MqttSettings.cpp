@@ -92,8 +92,8 @@ void ParseUrl(TMqttSettings& s, const std::string& url) {
 
 const std::vector<std::string>& MqttSettingKeys() {
   static const std::vector<std::string> keys = {
-      "url",    "user",   "password", "client-id",  "prefix",    "qos",       "cafile",
-      "capath", "cert",   "key",      "keepalive",  "queue-days", "retry-max", "connect-timeout"};
+      "url",    "user", "password", "client-id", "prefix",     "qos",       "cafile",
+      "capath", "cert", "key",      "keepalive", "queue-days", "retry-max", "connect-timeout"};
   return keys;
 }
 
@@ -167,19 +167,20 @@ std::string TopicLevel(const std::string& name) {
 }
 
 void CompleteMqttSettings(TMqttSettings& s, const std::string& lineName) {
-  if (s.Host.empty()) throw EMqttSettings("no broker: give --mqtt URL or url = in the settings file");
+  if (s.Host.empty())
+    throw EMqttSettings("no broker: give --mqtt URL or url = in the settings file");
   if (s.Port == 0) s.Port = s.Tls ? 8883 : 1883;
   if (!s.Tls && (!s.CaFile.empty() || !s.CertFile.empty() || !s.KeyFile.empty()))
     throw EMqttSettings("TLS files given for a plain mqtt:// broker: use mqtts://");
   if (s.CertFile.empty() != s.KeyFile.empty())
     throw EMqttSettings("a client certificate needs both cert and key");
-  if (!s.Password.empty() && s.User.empty())
-    throw EMqttSettings("a password without a user name");
+  if (!s.Password.empty() && s.User.empty()) throw EMqttSettings("a password without a user name");
   const std::string line = TopicLevel(lineName);
   if (s.Prefix.empty()) s.Prefix = "lim07/" + line;
   if (s.ClientId.empty()) {
     char host[256] = {};
-    if (::gethostname(host, sizeof host - 1) != 0 || !*host) std::snprintf(host, sizeof host, "host");
+    if (::gethostname(host, sizeof host - 1) != 0 || !*host)
+      std::snprintf(host, sizeof host, "host");
     std::string id = "lim07-" + std::string(host) + "-" + line;
     // Client ids of plain ASCII letters, digits and '-' suit every broker.
     for (char& c : id)

@@ -27,8 +27,8 @@ struct TMqttSettings {
   int Qos = 1;
   std::string CaFile, CaPath, CertFile, KeyFile;  // TLS; no CA: the system's
   int KeepAliveS = 30;
-  int QueueDays = 7;        // queued messages older than this are dropped (counted)
-  int RetryMaxS = 60;       // the longest wait between two connection attempts
+  int QueueDays = 7;         // queued messages older than this are dropped (counted)
+  int RetryMaxS = 60;        // the longest wait between two connection attempts
   int ConnectTimeoutS = 10;  // an attempt without an answer is given up
 };
 

@@ -81,9 +81,8 @@ void TPublisher::WaitQueued() {
 bool TPublisher::Drain(std::chrono::milliseconds limit) {
   std::unique_lock lock(FMutex);
   const std::uint64_t target = FSubmitted;
-  return FIdle.wait_for(lock, limit, [&] {
-    return FStarted && FTaken >= target && !FBusy && FStatus.Queued == 0;
-  });
+  return FIdle.wait_for(
+      lock, limit, [&] { return FStarted && FTaken >= target && !FBusy && FStatus.Queued == 0; });
 }
 
 void TPublisher::Say(const std::string& line) {
@@ -226,8 +225,9 @@ void TPublisher::Persist() {
   } catch (const std::exception& e) {
     if (!FStoreFailing)
       Say("the queue cannot be stored in " + FOptions.DatabasePath + " (" +
-          HistoryFailureText(e, FOptions.DatabasePath) + "): messages are kept in memory (at most " +
-          std::to_string(FOptions.MemoryItems) + ") and stored when it can");
+          HistoryFailureText(e, FOptions.DatabasePath) +
+          "): messages are kept in memory (at most " + std::to_string(FOptions.MemoryItems) +
+          ") and stored when it can");
     FStoreFailing = true;
     return;
   }
@@ -276,14 +276,14 @@ void TPublisher::ManageConnection(TClock::time_point now) {
   }
   if (FConnection || now < FAttemptAt) return;
   ++FConnectionId;
-  FConnection = std::make_unique<TMqttConnection>(
-      FOptions.Mqtt, Topic("status"), FConnectionId, [this](const TMqttEvent& e) {
-        {
-          std::lock_guard lock(FMutex);
-          FEvents.push_back(e);
-        }
-        FWake.notify_one();
-      });
+  FConnection = std::make_unique<TMqttConnection>(FOptions.Mqtt, Topic("status"), FConnectionId,
+                                                  [this](const TMqttEvent& e) {
+                                                    {
+                                                      std::lock_guard lock(FMutex);
+                                                      FEvents.push_back(e);
+                                                    }
+                                                    FWake.notify_one();
+                                                  });
   FAttemptStarted = now;
   std::string error;
   if (!FConnection->Start(error)) ConnectionFailed(error);
@@ -327,7 +327,8 @@ void TPublisher::ConnectionFailed(const std::string& problem) {
   FMids.clear();
   FBacklog.clear();
   if (wasConnected || problem != FProblem)
-    Say((wasConnected ? "connection to " + Where() + " lost: " : "cannot connect to " + Where() + ": ") +
+    Say((wasConnected ? "connection to " + Where() + " lost: "
+                      : "cannot connect to " + Where() + ": ") +
         problem + "; polling goes on, messages are queued (" + std::to_string(FQueued) +
         " now) and sent when the broker is back");
   FProblem = problem;

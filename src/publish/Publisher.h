@@ -47,7 +47,7 @@ struct TPublisherOptions {
   int BusyTimeoutMs = 5000;
   std::size_t MemoryItems = 20000;       // the newest messages also kept in memory
   std::size_t MemoryOnlyItems = 500000;  // the bound without a database
-  int Window = 1000;  // messages handed to the broker and not yet acknowledged
+  int Window = 1000;                     // messages handed to the broker and not yet acknowledged
   // Told of every change worth a line in a log (English), on the publisher's
   // thread.
   std::function<void(const std::string&)> Log;
@@ -55,9 +55,9 @@ struct TPublisherOptions {
 
 struct TPublisherStatus {
   bool Connected = false;
-  std::string Problem;        // why there is no connection now; "" while connected
-  bool Persistent = false;    // the queue is kept in the database
-  std::int64_t Queued = 0;    // messages waiting or unacknowledged
+  std::string Problem;      // why there is no connection now; "" while connected
+  bool Persistent = false;  // the queue is kept in the database
+  std::int64_t Queued = 0;  // messages waiting or unacknowledged
   std::uint64_t Delivered = 0;
   std::uint64_t Dropped = 0;  // over the age or memory bound: lost
   std::uint64_t Connections = 0;
@@ -144,15 +144,15 @@ class TPublisher {
   std::unique_ptr<THistoryStore> FStore;
   std::unique_ptr<THistoryOutbox> FOutbox;
   bool FStoreFailing = false;
-  std::deque<TKept> FMemory;            // the newest messages, ascending Seq, contiguous
-  std::deque<TOutboxItem> FBacklog;     // fetched from the database, below FMemory
-  std::int64_t FNextSeq = 1;            // the next message's Seq
-  std::int64_t FCursor = 1;             // the next Seq to hand over
-  std::deque<std::int64_t> FResend;     // unacknowledged when a connection was lost
-  std::map<int, std::int64_t> FMids;    // message id -> Seq
-  std::set<std::int64_t> FInFlight;     // handed over, not acknowledged
-  std::int64_t FRemovedUpTo = 0;        // removed from the queue up to this Seq
-  std::int64_t FPersistedUpTo = 0;      // stored in the database (or delivered) up to this Seq
+  std::deque<TKept> FMemory;          // the newest messages, ascending Seq, contiguous
+  std::deque<TOutboxItem> FBacklog;   // fetched from the database, below FMemory
+  std::int64_t FNextSeq = 1;          // the next message's Seq
+  std::int64_t FCursor = 1;           // the next Seq to hand over
+  std::deque<std::int64_t> FResend;   // unacknowledged when a connection was lost
+  std::map<int, std::int64_t> FMids;  // message id -> Seq
+  std::set<std::int64_t> FInFlight;   // handed over, not acknowledged
+  std::int64_t FRemovedUpTo = 0;      // removed from the queue up to this Seq
+  std::int64_t FPersistedUpTo = 0;    // stored in the database (or delivered) up to this Seq
   std::int64_t FQueued = 0;
   std::uint64_t FDelivered = 0, FDropped = 0, FConnections = 0;
   std::unique_ptr<TMqttConnection> FConnection;
@@ -160,6 +160,6 @@ class TPublisher {
   bool FIsConnected = false;
   TClock::time_point FAttemptAt{}, FAttemptStarted{}, FNextAgeCheck{};
   int FBackoffS = 1;
-  std::string FProblem;       // the last problem logged
+  std::string FProblem;  // the last problem logged
   std::thread FThread;
 };

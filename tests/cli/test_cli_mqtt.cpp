@@ -18,8 +18,8 @@ namespace {
 constexpr int kDemoDevices = 5;
 
 std::string TempPath(const std::string& name) {
-  const auto dir = std::filesystem::temp_directory_path() /
-                   ("lim07-mqtt-test-" + std::to_string(getpid()));
+  const auto dir =
+      std::filesystem::temp_directory_path() / ("lim07-mqtt-test-" + std::to_string(getpid()));
   std::filesystem::create_directories(dir);
   const auto path = dir / name;
   std::filesystem::remove(path);
@@ -52,8 +52,7 @@ std::string SchemaMismatch(const json& value, const json& schema, const std::str
   if (schema.contains("type")) {
     bool ok = false;
     const json types = schema["type"].is_array() ? schema["type"] : json::array({schema["type"]});
-    for (const auto& t : types)
-      ok = ok || HasType(value, t.get<std::string>());
+    for (const auto& t : types) ok = ok || HasType(value, t.get<std::string>());
     if (!ok) return at + ": not of type " + schema["type"].dump();
   }
   if (schema.contains("enum") &&
@@ -94,8 +93,8 @@ TReadings Readings(const TTestSubscriber& sub) {
 
 std::vector<std::string> GatewayArgs(const std::string& url, const std::string& db,
                                      std::vector<std::string> more = {}) {
-  std::vector<std::string> args = {CtlBinary(), "--demo", "poll", "--quiet", "--period", "1000",
-                                   "--mqtt", url, "--db", db, "--interval", "0"};
+  std::vector<std::string> args = {CtlBinary(), "--demo", "poll", "--quiet", "--period",   "1000",
+                                   "--mqtt",    url,      "--db", db,        "--interval", "0"};
   args.insert(args.end(), more.begin(), more.end());
   return args;
 }
@@ -105,7 +104,8 @@ std::vector<std::string> GatewayArgs(const std::string& url, const std::string& 
 void ExpectWholeCyclesInOrder(const TReadings& r) {
   std::map<std::int64_t, int> perTime;
   for (const auto& [key, n] : r.Count) ++perTime[key.first];
-  for (const auto& [time, devices] : perTime) EXPECT_EQ(devices, kDemoDevices) << "cycle at " << time;
+  for (const auto& [time, devices] : perTime)
+    EXPECT_EQ(devices, kDemoDevices) << "cycle at " << time;
   for (std::size_t i = 1; i < r.Order.size(); ++i)
     EXPECT_LE(r.Order[i - 1].first, r.Order[i].first) << "reading " << i << " out of order";
 }
@@ -226,8 +226,8 @@ TEST(CliMqtt, ReadingsQueuedWhenTheGatewayIsKilledArriveAfterItsRestart) {
     for (std::string line; std::getline(in, line);) n += line.rfind("{\"cycle\":", 0) == 0;
     return n;
   };
-  ASSERT_TRUE(WaitUntil([&] { return first.Output().find("mqtt: connected") != std::string::npos; },
-                        20s))
+  ASSERT_TRUE(
+      WaitUntil([&] { return first.Output().find("mqtt: connected") != std::string::npos; }, 20s))
       << first.Output();
   const int beforeStop = cycleLines();
   broker.Stop();
@@ -268,9 +268,9 @@ TEST(CliMqtt, ABrokerThatCannotBeUsedIsReportedAndPollingGoesOn) {
   };
   std::vector<std::unique_ptr<TTestProcess>> gateways;
   for (const auto& c : cases)
-    gateways.push_back(std::make_unique<TTestProcess>(std::vector<std::string>{
-        CtlBinary(), "--demo", "poll", "--cycles", "2", "--period", "1000", "--no-db", "--json",
-        "--mqtt", c.Url}));
+    gateways.push_back(std::make_unique<TTestProcess>(
+        std::vector<std::string>{CtlBinary(), "--demo", "poll", "--cycles", "2", "--period", "1000",
+                                 "--no-db", "--json", "--mqtt", c.Url}));
   for (std::size_t i = 0; i < gateways.size(); ++i) {
     const int status = gateways[i]->Stop(0);
     const std::string out = gateways[i]->Output();

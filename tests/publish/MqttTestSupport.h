@@ -2,8 +2,8 @@
 // started and stopped by the test, and mosquitto_sub collecting what arrives.
 #pragma once
 
-#include <fcntl.h>
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
@@ -125,8 +125,8 @@ class TTestBroker {
     std::filesystem::permissions(FDir, std::filesystem::perms::all);
     std::ofstream conf(FDir / "mosquitto.conf");
     conf << "listener " << FPort << " 127.0.0.1\n"
-         << (extraConfig.empty() ? "allow_anonymous true\n" : extraConfig)
-         << "persistence " << (persistent ? "true" : "false") << "\n"
+         << (extraConfig.empty() ? "allow_anonymous true\n" : extraConfig) << "persistence "
+         << (persistent ? "true" : "false") << "\n"
          << "persistence_location " << FDir.string() << "/\n"
          << "max_queued_messages 100000\n"
          << "log_dest stdout\n";
@@ -139,7 +139,8 @@ class TTestBroker {
   bool Start() {
     FProcess = std::make_unique<TTestProcess>(
         std::vector<std::string>{"mosquitto", "-c", (FDir / "mosquitto.conf").string()});
-    return FProcess->Started() && WaitUntil([&] { return PortAccepts(FPort); }, std::chrono::seconds(5));
+    return FProcess->Started() &&
+           WaitUntil([&] { return PortAccepts(FPort); }, std::chrono::seconds(5));
   }
   void Stop() {
     if (FProcess) FProcess->Stop(SIGTERM);
@@ -167,15 +168,25 @@ struct TMqttMessage {
 class TTestSubscriber {
  public:
   TTestSubscriber(int port, const std::string& filter, const std::string& clientId = "") {
-    std::vector<std::string> argv = {"mosquitto_sub", "-h", "127.0.0.1", "-p",
-                                     std::to_string(port), "-q", "1", "-F", "%r|%t|%p",
-                                     "-t", filter, "-t", "probe/#"};
+    std::vector<std::string> argv = {"mosquitto_sub",
+                                     "-h",
+                                     "127.0.0.1",
+                                     "-p",
+                                     std::to_string(port),
+                                     "-q",
+                                     "1",
+                                     "-F",
+                                     "%r|%t|%p",
+                                     "-t",
+                                     filter,
+                                     "-t",
+                                     "probe/#"};
     if (!clientId.empty()) argv.insert(argv.end(), {"-c", "-i", clientId});
     FProcess = std::make_unique<TTestProcess>(argv);
     FReady = WaitUntil(
         [&] {
-          TTestProcess probe({"mosquitto_pub", "-h", "127.0.0.1", "-p", std::to_string(port),
-                              "-t", "probe/ready", "-m", "x"});
+          TTestProcess probe({"mosquitto_pub", "-h", "127.0.0.1", "-p", std::to_string(port), "-t",
+                              "probe/ready", "-m", "x"});
           probe.Stop(0);
           std::this_thread::sleep_for(std::chrono::milliseconds(50));
           return FProcess->Output().find("|probe/ready|") != std::string::npos;

@@ -68,7 +68,8 @@ TEST(MqttSettings, FileThenEnvironmentThenOptionsAndLineDefaults) {
   EXPECT_EQ(s.Qos, 0);
   EXPECT_EQ(s.Prefix, "plant/a");
   EXPECT_EQ(s.ClientId.rfind("lim07-", 0), 0u);
-  EXPECT_EQ(s.ClientId.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-"),
+  EXPECT_EQ(s.ClientId.find_first_not_of(
+                "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-"),
             std::string::npos);
 
   TMqttSettings d;
@@ -189,7 +190,8 @@ TEST(Publisher, QueuesWithoutABrokerAcrossItsOwnRestartAndDeliversInOrder) {
   TTestSubscriber sub(broker.Port(), "lim07/test/#");
   ASSERT_TRUE(sub.Ready());
   TPublisher publisher(Options(broker, db));
-  publisher.Submit(Cycle(base + 21'000, 21, {HealthyReading(1201, 8, 20), HealthyReading(1202, 8, 20)}));
+  publisher.Submit(
+      Cycle(base + 21'000, 21, {HealthyReading(1201, 8, 20), HealthyReading(1202, 8, 20)}));
   ASSERT_TRUE(publisher.Drain(10s));
   EXPECT_EQ(publisher.Status().Delivered, 42u);
   ASSERT_TRUE(WaitUntil([&] { return sub.On("/reading").size() >= 42; }, 5s));
