@@ -203,3 +203,37 @@ TEST(Publisher, QueuesWithoutABrokerAcrossItsOwnRestartAndDeliversInOrder) {
     EXPECT_EQ(j["plant"], 1201 + static_cast<int>(i % 2));
   }
 }
+
+// Left queued beyond the bound (the broker away for longer than queue-days):
+// dropped at the start, counted and logged; the rest still goes out.
+TEST(Publisher, DropsWhatIsOlderThanTheBoundCountedAndLogged) {
+  TTempFolder folder;
+  TTestBroker broker;
+  ASSERT_TRUE(broker.Start());
+  const std::string db = folder.File("h.db");
+  const std::int64_t now = UtcNowMs();
+  {
+    THistoryStore store(db);
+    THistoryOutbox box(store, "mqtt:lim07/test");
+    std::vector<TOutboxItem> items;
+    for (const std::int64_t t : {now - 3 * 86'400'000LL, now - 2 * 86'400'000LL, now - 60'000LL})
+      for (auto& i : OutboxReadings(*Cycle(t, 1, {HealthyReading(1201, 4, 20)})))
+        items.push_back(i);
+    for (std::size_t n = 0; n < items.size(); ++n) items[n].Seq = static_cast<std::int64_t>(n + 1);
+    box.Append(items);
+  }
+  TPublisherOptions options = Options(broker, db);
+  SetMqttSetting(options.Mqtt, "queue-days", "1");
+  std::mutex mutex;
+  std::string log;
+  options.Log = [&](const std::string& line) {
+    std::lock_guard lock(mutex);
+    log += line + "\n";
+  };
+  TPublisher publisher(std::move(options));
+  ASSERT_TRUE(publisher.Drain(10s));
+  EXPECT_EQ(publisher.Status().Dropped, 2u);
+  EXPECT_EQ(publisher.Status().Delivered, 1u);
+  std::lock_guard lock(mutex);
+  EXPECT_NE(log.find("2 queued message(s) older than 1 days dropped"), std::string::npos) << log;
+}
