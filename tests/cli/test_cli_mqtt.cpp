@@ -17,11 +17,18 @@ namespace {
 
 constexpr int kDemoDevices = 5;
 
+// A file in this process's own folder, removed with the folder at exit.
 std::string TempPath(const std::string& name) {
-  const auto dir =
-      std::filesystem::temp_directory_path() / ("lim07-mqtt-test-" + std::to_string(getpid()));
-  std::filesystem::create_directories(dir);
-  const auto path = dir / name;
+  static const struct TFolder {
+    std::filesystem::path Path = std::filesystem::temp_directory_path() /
+                                 ("lim07-mqtt-test-" + std::to_string(getpid()));
+    TFolder() { std::filesystem::create_directories(Path); }
+    ~TFolder() {
+      std::error_code ignored;
+      std::filesystem::remove_all(Path, ignored);
+    }
+  } folder;
+  const auto path = folder.Path / name;
   std::filesystem::remove(path);
   return path.string();
 }
