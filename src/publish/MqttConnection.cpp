@@ -13,6 +13,9 @@ void InitLibrary() {
   std::call_once(once, [] { mosquitto_lib_init(); });
 }
 
+constexpr char kCaHint[] =
+    " (does the broker's certificate verify? give its CA certificate as cafile)";
+
 std::string ErrnoText(int error) {
   char buffer[256];
   return strerror_r(error, buffer, sizeof buffer);
@@ -106,6 +109,11 @@ bool TMqttConnection::Start(std::string& error) {
     error = ErrnoText(errno);
     return false;
   }
+  if (rc == MOSQ_ERR_TLS) {  // the handshake can fail here already
+    std::lock_guard lock(FErrorMutex);
+    error = FLastError.empty() ? mosquitto_strerror(rc) + std::string(kCaHint) : FLastError;
+    return false;
+  }
   if (rc != MOSQ_ERR_SUCCESS) {
     error = mosquitto_strerror(rc);
     return false;
@@ -131,19 +139,31 @@ void TMqttConnection::OnConnect(mosquitto*, void* self, int code) {
 
 void TMqttConnection::OnDisconnect(mosquitto*, void* self, int code) {
   auto* c = static_cast<TMqttConnection*>(self);
-  if (code != 0) c->FSink({TMqttEvent::Lost, c->FId, code, 0, {}});
+  if (code == 0) return;
+  std::string text;
+  {
+    std::lock_guard lock(c->FErrorMutex);
+    text = c->FLastError;
+  }
+  if (text.empty() && code == MOSQ_ERR_TLS) text = mosquitto_strerror(code) + std::string(kCaHint);
+  c->FSink({TMqttEvent::Lost, c->FId, code, 0, text});
 }
 
 // The library tells why a connection failed (a TLS handshake refused, a
-// certificate that does not verify) only in its log, and then waits without
-// a disconnect event: an error logged is taken as the connection lost.
+// certificate that does not verify) only in its log, and may then wait
+// without a disconnect event: an error logged is taken as the connection
+// lost, and kept for the disconnect event when that comes first.
 void TMqttConnection::OnLog(mosquitto*, void* self, int level, const char* text) {
   if (level != MOSQ_LOG_ERR || !text) return;
   auto* c = static_cast<TMqttConnection*>(self);
   std::string message = text;
   if (message.find("certificate verify failed") != std::string::npos ||
       message.find("unknown ca") != std::string::npos)
-    message += " (give the broker's CA certificate as cafile)";
+    message += kCaHint;
+  {
+    std::lock_guard lock(c->FErrorMutex);
+    c->FLastError = message;
+  }
   c->FSink({TMqttEvent::Lost, c->FId, MOSQ_ERR_TLS, 0, message});
 }
 

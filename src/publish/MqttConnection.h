@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
 
 #include "MqttSettings.h"
@@ -58,5 +59,7 @@ class TMqttConnection {
   std::uint64_t FId;
   TSink FSink;
   mosquitto* FMosq = nullptr;
+  std::mutex FErrorMutex;  // the library's thread writes, the owner's reads
+  std::string FLastError;  // the last error the library logged
   bool FLoopStarted = false;
 };

@@ -20,8 +20,8 @@ constexpr int kDemoDevices = 5;
 // A file in this process's own folder, removed with the folder at exit.
 std::string TempPath(const std::string& name) {
   static const struct TFolder {
-    std::filesystem::path Path = std::filesystem::temp_directory_path() /
-                                 ("lim07-mqtt-test-" + std::to_string(getpid()));
+    std::filesystem::path Path =
+        std::filesystem::temp_directory_path() / ("lim07-mqtt-test-" + std::to_string(getpid()));
     TFolder() { std::filesystem::create_directories(Path); }
     ~TFolder() {
       std::error_code ignored;
@@ -341,7 +341,6 @@ TEST(CliMqtt, TlsBrokerIsUsedWithItsCaAndAnUnknownCaIsNamed) {
   EXPECT_NE(trusted.Output().find("mqtt: connected"), std::string::npos) << trusted.Output();
   EXPECT_EQ(trusted.Output().find("not yet delivered"), std::string::npos) << trusted.Output();
   EXPECT_EQ(unknown.Stop(0), 0);
-  EXPECT_NE(unknown.Output().find("certificate verify failed (give the broker's CA"),
-            std::string::npos)
+  EXPECT_NE(unknown.Output().find("CA certificate as cafile"), std::string::npos)
       << unknown.Output();
 }
