@@ -64,6 +64,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     if (command == "support-bundle") return CmdSupportBundle(options, console);
     if (command == "history export") return CmdHistoryExport(options, console);
     if (command == "history alarms") return CmdHistoryAlarms(options, console);
+    if (command == "history limits") return CmdHistoryLimits(options, console);
     for (const TLineCommand& c : kLineCommands) {
       if (command != c.Name) continue;
       TSession session(options, console);

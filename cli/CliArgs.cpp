@@ -1,6 +1,7 @@
 #include "CliArgs.h"
 
 #include "HistoryExport.h"
+#include "MqttSettings.h"
 
 #include <algorithm>
 #include <cctype>
@@ -131,6 +132,37 @@ const std::map<std::string, TOptionRule>& CommonOptions() {
   return options;
 }
 
+// An MQTT setting given as an option: checked here, applied when poll starts.
+TOptionRule MqttOption(const std::string& option, const std::string& key) {
+  return {okValue, [option, key](TCliOptions& o, const std::string& v) {
+            TMqttSettings check;
+            try {
+              SetMqttSetting(check, key, v);
+            } catch (const EMqttSettings& e) {
+              throw EUsage(option + ": " + e.what());
+            }
+            o.Mqtt.emplace_back(key, v);
+          }};
+}
+
+// An alarm limit: "off", or degrees (-100 .. 1000).
+TOptionRule LimitOption(const std::string& option, std::optional<std::string> TCliOptions::*field) {
+  return {okValue, [option, field](TCliOptions& o, const std::string& v) {
+            if (v != "off") {
+              std::size_t used = 0;
+              double value = 0;
+              try {
+                value = std::stod(v, &used);
+              } catch (const std::exception&) {
+                used = 0;
+              }
+              if (used == 0 || used != v.size() || !(value >= -100 && value <= 1000))
+                throw EUsage(option + ": \"" + v + "\" is neither \"off\" nor degrees (-100..1000)");
+            }
+            o.*field = v;
+          }};
+}
+
 const std::map<std::string, TOptionRule>& CommandOptions() {
   static const std::map<std::string, TOptionRule> options = {
       {"--cycles",
@@ -233,6 +265,25 @@ const std::map<std::string, TOptionRule>& CommandOptions() {
           o.FromMs = ms;
         }}},
       {"--active", {okFlag, [](TCliOptions& o, const std::string&) { o.Active = true; }}},
+      {"--mqtt", MqttOption("--mqtt", "url")},
+      {"--mqtt-user", MqttOption("--mqtt-user", "user")},
+      {"--mqtt-password", MqttOption("--mqtt-password", "password")},
+      {"--mqtt-client-id", MqttOption("--mqtt-client-id", "client-id")},
+      {"--mqtt-prefix", MqttOption("--mqtt-prefix", "prefix")},
+      {"--mqtt-qos", MqttOption("--mqtt-qos", "qos")},
+      {"--mqtt-cafile", MqttOption("--mqtt-cafile", "cafile")},
+      {"--mqtt-cert", MqttOption("--mqtt-cert", "cert")},
+      {"--mqtt-key", MqttOption("--mqtt-key", "key")},
+      {"--mqtt-queue-days", MqttOption("--mqtt-queue-days", "queue-days")},
+      {"--mqtt-config",
+       {okValue,
+        [](TCliOptions& o, const std::string& v) {
+          if (v.empty()) throw EUsage("--mqtt-config: empty file name");
+          o.MqttConfig = v;
+        }}},
+      {"--quiet", {okFlag, [](TCliOptions& o, const std::string&) { o.Quiet = true; }}},
+      {"--upper", LimitOption("--upper", &TCliOptions::UpperLimit)},
+      {"--rise", LimitOption("--rise", &TCliOptions::RiseLimit)},
   };
   return options;
 }
@@ -243,7 +294,10 @@ const std::map<std::string, std::set<std::string>>& AllowedOptions() {
       {"ports", {}},
       {"id", {}},
       {"read", {}},
-      {"poll", {"--cycles", "--period", "--csv", "--db", "--no-db", "--interval"}},
+      {"poll",
+       {"--cycles", "--period", "--csv", "--db", "--no-db", "--interval", "--quiet", "--mqtt",
+        "--mqtt-config", "--mqtt-user", "--mqtt-password", "--mqtt-client-id", "--mqtt-prefix",
+        "--mqtt-qos", "--mqtt-cafile", "--mqtt-cert", "--mqtt-key", "--mqtt-queue-days"}},
       {"settings", {"--save"}},
       {"write-settings", {"--c1", "--c2", "--h1", "--h2", "--coefficient", "--level", "--save"}},
       {"set-address", {"--to", "--save"}},
@@ -258,6 +312,7 @@ const std::map<std::string, std::set<std::string>>& AllowedOptions() {
       {"config new", {"--device", "--force"}},
       {"history export", {"--db", "--from", "--to", "--csv"}},
       {"history alarms", {"--db", "--active"}},
+      {"history limits", {"--db", "--upper", "--rise"}},
       {"check", {"--exchanges"}},
       {"support-bundle", {"--cycles", "--check", "--exchanges", "--db", "--no-db"}},
       {"report",
@@ -338,7 +393,8 @@ const std::vector<std::string>& CommandNames() {
                                                  "config show",
                                                  "config new",
                                                  "history export",
-                                                 "history alarms"};
+                                                 "history alarms",
+                                                 "history limits"};
   return names;
 }
 
@@ -411,7 +467,8 @@ TCliOptions ParseArguments(const std::vector<std::string>& args) {
   if (o.Help) return o;
   if (allowed == AllowedOptions().end()) {
     if (o.Command == "config") throw EUsage("config needs \"show FILE\" or \"new FILE\"", "config");
-    if (o.Command == "history") throw EUsage("history needs \"export\" or \"alarms\"", "history");
+    if (o.Command == "history")
+      throw EUsage("history needs \"export\", \"alarms\" or \"limits\"", "history");
     throw EUsage("unknown subcommand \"" + o.Command + "\"");
   }
   for (const auto& [name, value] : commandOptions) {
@@ -427,6 +484,10 @@ TCliOptions ParseArguments(const std::vector<std::string>& args) {
   if (o.NoDb && (!o.Db.empty() || o.Interval))
     throw EUsage("--no-db excludes --db and --interval", o.Command);
   if (o.Demo && !o.Port.empty()) throw EUsage("--demo and --port exclude each other", o.Command);
+  const bool mqttUrl = std::any_of(o.Mqtt.begin(), o.Mqtt.end(),
+                                   [](const auto& kv) { return kv.first == "url"; });
+  if (!o.Mqtt.empty() && !mqttUrl && o.MqttConfig.empty())
+    throw EUsage("the --mqtt-... options need --mqtt URL or --mqtt-config FILE", o.Command);
   if (o.Plants && o.Reserve == false) {
     // nothing: --reserve is optional
   } else if (!o.Plants && o.Reserve) {

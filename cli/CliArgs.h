@@ -83,6 +83,14 @@ struct TCliOptions {
   std::optional<int> Interval;               // poll: seconds between recorded cycles, 0 every cycle
   std::optional<std::int64_t> FromMs, ToMs;  // history export: UTC ms
   bool Active = false;                       // history alarms: active ones only
+  // poll: publishing to an MQTT broker. The settings given by options, as
+  // (setting key, value) in the order given; --mqtt-config names a file of
+  // them (the options override it).
+  std::vector<std::pair<std::string, std::string>> Mqtt;
+  std::string MqttConfig;
+  bool Quiet = false;  // poll: no table per cycle
+  // history limits: "off" or degrees (a day, for the rise).
+  std::optional<std::string> UpperLimit, RiseLimit;
 };
 
 // Parses argv[1..]; raises EUsage. --help anywhere sets Help (the command, if

@@ -2,6 +2,7 @@
 // database seen from the command line.
 #include <sys/stat.h>
 
+#include <cstdio>
 #include <ostream>
 
 #include "Commands.h"
@@ -79,6 +80,66 @@ int CmdHistoryAlarms(const TCliOptions& o, TConsole& console) {
     console.Out << (o.Active ? "No active alarms\n" : "No alarms\n");
   } else {
     console.Out << AlarmsTable(alarms);
+  }
+  return ecOk;
+}
+
+// The line's default alarm limits (the window's "Настройка → История…" sets
+// the same ones). Without --upper and --rise it only prints them; a recorder
+// that is polling meanwhile takes the new ones at its next cycle.
+int CmdHistoryLimits(const TCliOptions& o, TConsole& console) {
+  const bool change = o.UpperLimit || o.RiseLimit;
+  const std::string path = DatabasePath(o);
+  TAlarmLimits limits;
+  const auto apply = [&](THistoryStore& store) {
+    limits = store.LoadLimits();
+    const auto value = [](const std::string& text) {
+      return text == "off" ? std::optional<double>() : std::optional<double>(std::stod(text));
+    };
+    if (o.UpperLimit) limits.Line.Upper = value(*o.UpperLimit);
+    if (o.RiseLimit) limits.Line.RisePerDay = value(*o.RiseLimit);
+    if (change) store.SaveLimits(limits);
+  };
+  try {
+    if (change) {
+      if (!EnsureParentFolder(path))
+        throw ECliError(ecWrite, "cannot create the folder of " + path);
+      THistoryStore store(path, false);
+      apply(store);
+    } else {
+      THistoryStore store = OpenForReading(o);
+      apply(store);
+    }
+  } catch (const EHistoryRefused& e) {
+    throw EUsage(e.what(), o.Command);
+  } catch (const ESqlite& e) {
+    throw ECliError(
+        change ? ecWrite : ecUsage,
+        std::string(change ? "cannot write " : "cannot read ") + path + ": " + e.what());
+  }
+  const auto text = [](const std::optional<double>& v, const char* unit) {
+    if (!v) return std::string("off");
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%g %s", *v, unit);
+    return std::string(buffer);
+  };
+  std::lock_guard lock(console.Mutex);
+  if (o.Json) {
+    const auto number = [](const std::optional<double>& v) {
+      if (!v) return std::string("null");
+      char buffer[64];
+      std::snprintf(buffer, sizeof buffer, "%.17g", *v);
+      return std::string(buffer);
+    };
+    console.Out << "{\"upper\":" << number(limits.Line.Upper)
+                << ",\"rise_per_day\":" << number(limits.Line.RisePerDay)
+                << ",\"devices_with_own_limits\":" << limits.Devices.size() << "}\n";
+  } else {
+    console.Out << "Upper limit:  " << text(limits.Line.Upper, "°C") << '\n'
+                << "Rise limit:   " << text(limits.Line.RisePerDay, "°C a day") << '\n';
+    if (!limits.Devices.empty())
+      console.Out << limits.Devices.size() << " device(s) with limits of their own\n";
+    if (change) console.Out << "Saved in " << path << '\n';
   }
   return ecOk;
 }

@@ -9,6 +9,8 @@
 #include "DataOutput.h"
 #include "Format.h"
 #include "HistoryRecorder.h"
+#include "NativeRequests.h"
+#include "Publisher.h"
 #include "RequestThread.h"
 
 namespace {
@@ -47,9 +49,14 @@ void OpenCsv(const TCliOptions& o, TCsvLog& log) {
 // per-user one; none with --no-db. A file named by --db that cannot be a
 // history database ends the run before polling; the per-user one only gets
 // a warning (polling is what was asked for).
-std::unique_ptr<THistoryRecorder> StartHistory(const TCliOptions& o, TConsole& console) {
+std::unique_ptr<THistoryRecorder> StartHistory(const TCliOptions& o, TConsole& console,
+                                               TPublisher* publisher) {
   if (o.NoDb) return nullptr;
   THistoryOptions options;
+  if (publisher)
+    options.AlarmListener = [publisher](const std::vector<TAlarmChange>& changes) {
+      publisher->SubmitAlarms(changes);
+    };
   options.Path = o.Db.empty() ? DefaultHistoryPath() : o.Db;
   if (options.Path.empty()) return nullptr;
   options.IntervalMs = o.Interval ? *o.Interval * 1000LL : 60'000;
@@ -67,6 +74,88 @@ std::unique_ptr<THistoryRecorder> StartHistory(const TCliOptions& o, TConsole& c
   return recorder;
 }
 
+// The line's name in topics and client ids: the configuration file's name
+// without ".l07", else the port's name.
+std::string LineName(const TCliOptions& o) {
+  std::string name = !o.Config.empty() ? o.Config : !o.Port.empty() ? o.Port : "demo";
+  if (const auto slash = name.rfind('/'); slash != std::string::npos) name.erase(0, slash + 1);
+  if (name.size() > 4 && name.compare(name.size() - 4, 4, ".l07") == 0)
+    name.resize(name.size() - 4);
+  return name;
+}
+
+// The publisher of --mqtt: its settings from the file, the environment and
+// the options, in that order. Bad settings end the run before polling
+// (nothing is sent); a broker that cannot be reached does not.
+std::unique_ptr<TPublisher> StartPublisher(const TCliOptions& o, TConsole& console) {
+  if (o.Mqtt.empty() && o.MqttConfig.empty()) return nullptr;
+  TPublisherOptions options;
+  try {
+    if (!o.MqttConfig.empty()) ReadMqttSettingsFile(options.Mqtt, o.MqttConfig);
+    ReadMqttSettingsEnvironment(options.Mqtt);
+    for (const auto& [key, value] : o.Mqtt) SetMqttSetting(options.Mqtt, key, value);
+    options.LineName = LineName(o);
+    CompleteMqttSettings(options.Mqtt, options.LineName);
+  } catch (const EMqttSettings& e) {
+    throw EUsage(std::string("MQTT: ") + e.what(), o.Command);
+  }
+  if (!o.NoDb) options.DatabasePath = o.Db.empty() ? DefaultHistoryPath() : o.Db;
+  options.Log = [&console](const std::string& line) {
+    std::lock_guard lock(console.Mutex);
+    console.Err << "lim07ctl: " << line << '\n';
+    console.Err.flush();
+  };
+  return std::make_unique<TPublisher>(std::move(options));
+}
+
+// At the end of a run: a few seconds for what is still on its way, then a
+// summary of what could not be sent (it waits in the queue for the next run).
+void FinishPublishing(TPublisher& publisher, TConsole& console) {
+  publisher.Drain(std::chrono::seconds(3));
+  const TPublisherStatus status = publisher.Status();
+  std::lock_guard lock(console.Mutex);
+  if (status.Queued > 0)
+    console.Err << "lim07ctl: mqtt: " << status.Queued << " message(s) not yet delivered"
+                << (status.Persistent ? ": kept in the queue, sent at the next start\n"
+                                      : " and lost (the queue was in memory only)\n");
+  if (status.Dropped > 0)
+    console.Err << "lim07ctl: mqtt: " << status.Dropped << " message(s) dropped (queue bound)\n";
+}
+
+// The devices' records and, where a device answers with the record's plant
+// number, its versions: the meta messages.
+std::vector<TDeviceMeta> DeviceMeta(TSession& session) {
+  std::vector<TDeviceMeta> meta;
+  TDeviceList& devices = session.Devices();
+  for (int i = 0; i < devices.Count() && !InterruptRequested(); ++i) {
+    TDevice* d = devices[i];
+    TDeviceMeta m;
+    m.PlantNumber = d->PlantNumber();
+    m.SystemAddress = d->SystemAddress();
+    m.Name = d->Name();
+    m.Note = d->Note();
+    m.SensorCount = d->SensorCount();
+    m.CalibrationCode1 = d->CalibrationCode1;
+    m.CalibrationCode2 = d->CalibrationCode2;
+    m.UnmeasurableLevel = d->UnmeasurableLevel;
+    m.CalibrationLevel2 = d->CalibrationLevel2;
+    m.AveragingCoefficient = d->AveragingCoefficient();
+    // Asked on a copy of the record: the identification sets fields of the
+    // record it is given, and the polled record stays as loaded.
+    std::uint8_t record[kDeviceRecordSize];
+    d->WriteRecord(record);
+    TDevice probe;
+    probe.ReadRecord(record);
+    TReadIdentificationTransaction id(&session.Port(), session.Protocol());
+    if (id.Execute(&probe) && id.PlantNumber() == d->PlantNumber()) {
+      m.HardwareVersion = id.HardwareVersion();
+      m.SoftwareVersion = id.SoftwareVersion();
+    }
+    meta.push_back(std::move(m));
+  }
+  return meta;
+}
+
 }  // namespace
 
 int CmdPoll(TSession& session) {
@@ -77,9 +166,11 @@ int CmdPoll(TSession& session) {
   TCsvLog csv;
   if (!o.Csv.empty()) OpenCsv(o, csv);
 
-  const std::unique_ptr<THistoryRecorder> history = StartHistory(o, console);
+  const std::unique_ptr<TPublisher> publisher = StartPublisher(o, console);
+  const std::unique_ptr<THistoryRecorder> history = StartHistory(o, console, publisher.get());
   session.OpenPort();
   const bool identified = session.IdentifyNew();
+  if (publisher) publisher->SetMeta(DeviceMeta(session), static_cast<int>(session.Protocol()));
   THistoryState historyState = THistoryState::Recording;
   if (history) {
     historyState = history->Status().State;
@@ -124,10 +215,14 @@ int CmdPoll(TSession& session) {
   session.Host().OnRefresh = [&] {
     ++cycles;
     const std::string time = Timestamp();
+    std::shared_ptr<const TLineSnapshot> snapshot;
+    if (history || publisher)
+      snapshot = std::make_shared<TLineSnapshot>(
+          TakeLineSnapshot(devices, static_cast<std::uint8_t>(session.Protocol()), UtcNowMs(),
+                           static_cast<std::uint64_t>(cycles)));
+    if (publisher) publisher->Submit(snapshot);
     if (history) {
-      history->Submit(std::make_shared<TLineSnapshot>(TakeLineSnapshot(
-          devices, static_cast<std::uint8_t>(session.Protocol()), UtcNowMs(),
-          static_cast<std::uint64_t>(cycles))));
+      history->Submit(snapshot);
       // A change of the recording's state is told once, on stderr.
       const THistoryStatus status = history->Status();
       if (status.State != historyState) {
@@ -144,7 +239,9 @@ int CmdPoll(TSession& session) {
       ++failed[static_cast<std::size_t>(i)];
       lastFailure[static_cast<std::size_t>(i)] = DataReadResult(*devices[i]);
     }
-    if (o.Json) {
+    if (o.Quiet) {
+      // nothing a cycle
+    } else if (o.Json) {
       std::string line = "{\"cycle\":" + std::to_string(cycles) + ",\"time\":" + JsonString(time) +
                          ",\"devices\":[";
       for (int i = 0; i < devices.Count(); ++i)
@@ -184,6 +281,8 @@ int CmdPoll(TSession& session) {
       console.Err << "lim07ctl: history: " << status.LostCycles << " cycle(s) not recorded in "
                   << status.Path << (status.Message.empty() ? "" : ": " + status.Message) << '\n';
   }
+
+  if (publisher) FinishPublishing(*publisher, console);
 
   if (csvFailed) throw ECliError(ecWrite, "cannot write " + o.Csv + "; polling stopped");
   if (interrupted) console.Err << "Polling stopped after " << cycles << " cycle(s)\n";

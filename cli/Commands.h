@@ -35,6 +35,7 @@ int CmdReport(TSession& session);
 int CmdSupportBundle(const TCliOptions& options, TConsole& console);
 int CmdHistoryExport(const TCliOptions& options, TConsole& console);
 int CmdHistoryAlarms(const TCliOptions& options, TConsole& console);
+int CmdHistoryLimits(const TCliOptions& options, TConsole& console);
 // --stats: the session's per-device statistics as a table on stderr.
 void PrintStatistics(TSession& session);
 

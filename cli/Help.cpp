@@ -32,6 +32,7 @@ Subcommands:
   report --out FILE.pdf       commissioning report: devices, readings, overview, profiles
   history export              readings of a time range from the history database to CSV
   history alarms              the alarms of the history database
+  history limits              the line's alarm limits in the history database
   config show FILE.l07        a configuration file as text or JSON
   config new FILE.l07         write a new configuration from options
 
@@ -99,6 +100,7 @@ const std::map<std::string, std::string>& CommandHelp() {
       {"poll",
        "Usage: lim07ctl (--port P | --demo | --config F) [devices] poll [--cycles N]\n"
        "       [--period MS] [--csv FILE] [--json] [--db FILE | --no-db] [--interval S]\n"
+       "       [--quiet] [--mqtt URL] [--mqtt-config FILE] [--mqtt-... VALUE]\n"
        "The window's polling cycle. Prints a table per cycle (--json: one JSON object\n"
        "per line and cycle) and appends CSV rows to FILE: time,name,address,plant,\n"
        "level_code,level_dm,state,t1..tN,result (a header when the file is new; a\n"
@@ -110,7 +112,23 @@ const std::map<std::string, std::string>& CommandHelp() {
        "$XDG_DATA_HOME/lim07/history.db, or --db FILE; --no-db: none), at most once\n"
        "every --interval seconds (default 60; 0: every cycle), with the alarms of the\n"
        "limits kept there. When the database cannot be written (a full disk) polling\n"
-       "goes on and stderr says so; a file that is not a history database is refused.\n"},
+       "goes on and stderr says so; a file that is not a history database is refused.\n"
+       "--quiet prints no table per cycle (a service's log stays small).\n"
+       "--mqtt mqtt[s]://[USER[:PASSWORD]@]HOST[:PORT] publishes every cycle to an MQTT\n"
+       "broker: PREFIX/PLANT/reading (a device's reading), PREFIX/PLANT/meta (its record\n"
+       "and firmware, retained), PREFIX/PLANT/alarm (alarms raised and ended) and\n"
+       "PREFIX/status (\"online\"; \"offline\" retained as the last will). Readings wait\n"
+       "in the history database's queue while the broker is away (sent oldest first\n"
+       "when it is back; older than --mqtt-queue-days, default 7, dropped and counted);\n"
+       "with --no-db only in memory. Polling never waits for the broker.\n"
+       "  --mqtt-user U, --mqtt-password P  (or LIM07_MQTT_USER, LIM07_MQTT_PASSWORD)\n"
+       "  --mqtt-client-id ID   default lim07-HOST-LINE\n"
+       "  --mqtt-prefix P       default lim07/LINE (LINE: the .l07's name, or the port's)\n"
+       "  --mqtt-qos 0|1|2      default 1\n"
+       "  --mqtt-cafile F, --mqtt-cert F, --mqtt-key F   TLS (mqtts://)\n"
+       "  --mqtt-config FILE    \"key = value\" lines: url, user, password, client-id,\n"
+       "                        prefix, qos, cafile, capath, cert, key, keepalive,\n"
+       "                        queue-days, retry-max, connect-timeout (options override)\n"},
       {"history export",
        "Usage: lim07ctl history export --from TIME --to TIME [--plant N] --csv FILE [--db FILE]\n"
        "Writes the recorded readings of the range to FILE (atomically): one row a device\n"
@@ -121,9 +139,16 @@ const std::map<std::string, std::string>& CommandHelp() {
        "Usage: lim07ctl history alarms [--active] [--plant N] [--json] [--db FILE]\n"
        "Lists the alarms of the history database, newest first: time, device, sensor,\n"
        "kind, value, limit, whether still active, and when and by whom acknowledged.\n"},
+      {"history limits",
+       "Usage: lim07ctl history limits [--upper X|off] [--rise X|off] [--json] [--db FILE]\n"
+       "Prints, or sets, the line's default alarm limits in the history database (the\n"
+       "window's \"Настройка → История…\" sets the same ones): --upper in °C, --rise in\n"
+       "°C a day, \"off\" for none. A device's own limits stay. A poll that records into\n"
+       "the database meanwhile takes the new limits at its next cycle.\n"},
       {"history",
        "Usage: lim07ctl history export --from TIME --to TIME [--plant N] --csv FILE\n"
-       "       lim07ctl history alarms [--active] [--plant N] [--json]\n"},
+       "       lim07ctl history alarms [--active] [--plant N] [--json]\n"
+       "       lim07ctl history limits [--upper X|off] [--rise X|off]\n"},
       {"settings",
        "Usage: lim07ctl ... [devices] settings [--json] [--save]\n"
        "Reads sensor count, calibration points and averaging coefficient after\n"

@@ -10,10 +10,11 @@ packages=(
   libqcustomplot-dev
   poppler-utils
   libsqlite3-dev sqlite3
+  libmosquitto-dev mosquitto mosquitto-clients nlohmann-json3-dev
   clang libclang-rt-14-dev
   xvfb xauth
   dpkg-dev fakeroot lintian desktop-file-utils shared-mime-info xdg-utils file help2man librsvg2-bin
-  nlohmann-json3-dev
+  openssl
 )
 missing=()
 for p in "${packages[@]}"; do

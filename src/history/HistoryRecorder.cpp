@@ -223,6 +223,7 @@ bool THistoryRecorder::OpenStore() {
     if (!EnsureParentFolder(FOptions.Path))
       throw ESqlite(SQLITE_CANTOPEN, "cannot create the folder of " + FOptions.Path);
     FStore = std::make_unique<THistoryStore>(FOptions.Path, false, FOptions.BusyTimeoutMs);
+    FLimitsVersion = FStore->LimitsVersion();
     const TAlarmLimits limits = FStore->LoadLimits();
     FEngine.SetLimits(limits);
     FEngine.SetActive(FStore->Alarms({true, false, 0, std::nullopt, 100000}));
@@ -278,6 +279,7 @@ void THistoryRecorder::Process(TJob& job) {
     if (FStore) {
       try {
         FStore->SaveLimits(job.NewLimits);
+        FLimitsVersion = FStore->LimitsVersion();
       } catch (const std::exception& e) {
         Failed(e, false);
       }
@@ -320,9 +322,26 @@ void THistoryRecorder::PrimeRiseWindows(const TLineSnapshot& snapshot) {
   }
 }
 
+void THistoryRecorder::ReloadLimitsIfChanged() {
+  if (!FStore) return;
+  try {
+    const std::int64_t version = FStore->LimitsVersion();
+    if (version == FLimitsVersion) return;
+    const TAlarmLimits limits = FStore->LoadLimits();
+    FLimitsVersion = version;
+    FEngine.SetLimits(limits);
+    std::lock_guard lock(FMutex);
+    FLimits = limits;
+  } catch (const std::exception&) {
+    // Read again at the next cycle.
+  }
+}
+
 void THistoryRecorder::RecordCycle(const TLineSnapshot& snapshot) {
+  ReloadLimitsIfChanged();
   PrimeRiseWindows(snapshot);
   std::vector<TAlarmChange> changes = FEngine.Evaluate(snapshot);
+  if (!changes.empty() && FOptions.AlarmListener) FOptions.AlarmListener(changes);
   FPendingAlarms.insert(FPendingAlarms.end(), changes.begin(), changes.end());
   std::int64_t interval;
   {

@@ -39,6 +39,9 @@ struct THistoryOptions {
   int BusyTimeoutMs = 5000;
   std::int64_t RetryMs = 30'000;  // after a failed write
   std::size_t QueueLimit = 64;    // cycles waiting to be written
+  // Told on the recorder's thread of the alarms each cycle raised or ended
+  // (a publisher passes them on); it must not wait for long.
+  std::function<void(const std::vector<TAlarmChange>&)> AlarmListener;
 };
 
 enum class THistoryState {
@@ -104,6 +107,7 @@ class THistoryRecorder {
   void PrimeRiseWindows(const TLineSnapshot& snapshot);
   void Failed(const std::exception& e, bool refused);
   void ReloadAlarms();
+  void ReloadLimitsIfChanged();
   void Notify();
   bool Available(std::int64_t nowMs);
 
@@ -129,6 +133,7 @@ class THistoryRecorder {
   TAlarmEngine FEngine;
   std::vector<TAlarmChange> FPendingAlarms;  // not yet written
   std::int64_t FLastRecordedMs = 0;
+  std::int64_t FLimitsVersion = 0;
   std::int64_t FFailedAtMs = 0;
   bool FRetentionDue = true;
   std::thread FThread;

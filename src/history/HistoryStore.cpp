@@ -4,10 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <thread>
 
 namespace {
 
@@ -72,6 +74,34 @@ CREATE TABLE alarm_limits(plant INTEGER PRIMARY KEY, upper REAL, rise REAL);
 CREATE TABLE consumers(name TEXT PRIMARY KEY, position_ms INTEGER NOT NULL) WITHOUT ROWID;
 )sql";
 
+// Added by schema 3: messages waiting for a publisher, one queue a publisher
+// (named by it), in the order they were taken. kind 1: a device-reading, in
+// the columns of readings (name: a text id; flags also 32 for "read", sensors
+// the record's count); kind 2: a message made already (topic below the
+// publisher's prefix, payload).
+const char* const kSchema3 = R"sql(
+CREATE TABLE outbox(
+  queue TEXT NOT NULL,
+  seq INTEGER NOT NULL,
+  time_ms INTEGER NOT NULL,
+  kind INTEGER NOT NULL,
+  plant INTEGER NOT NULL,
+  cycle INTEGER NOT NULL,
+  address INTEGER,
+  flags INTEGER,
+  outcome INTEGER,
+  name INTEGER,
+  sensors INTEGER,
+  level_code INTEGER,
+  level INTEGER,
+  level_state INTEGER,
+  temp_state INTEGER,
+  temps BLOB,
+  topic TEXT,
+  payload BLOB,
+  PRIMARY KEY(queue, seq)) WITHOUT ROWID;
+)sql";
+
 constexpr int kFlagLevel = 1, kFlagTemps = 2, kFlagOk = 4, kFlagFirst = 8, kFlagModbus = 16;
 
 std::string Refusal(const std::string& path, const std::string& why) {
@@ -87,6 +117,8 @@ bool HasSqliteHeader(const std::string& path, bool& empty) {
 }
 
 constexpr char kFieldSep = '\x1f', kRecordSep = '\x1e';
+
+}  // namespace
 
 std::string PackOutcomes(const std::vector<TRequestOutcome>& outcomes) {
   std::string s;
@@ -112,6 +144,8 @@ std::vector<TRequestOutcome> UnpackOutcomes(const std::string& s) {
   }
   return out;
 }
+
+namespace {
 
 void PutVarint(std::vector<std::uint8_t>& out, std::uint32_t v) {
   while (v >= 0x80) {
@@ -190,9 +224,17 @@ THistoryStore::THistoryStore(const std::string& path, bool readOnly, int busyTim
   FDb = TSqliteDb(path, readOnly ? TSqliteDb::kReadOnly : TSqliteDb::kReadWriteCreate);
   FDb.SetBusyTimeout(busyTimeoutMs);
   try {
-    const std::int64_t app = FDb.QueryInt("PRAGMA application_id");
-    const int version = static_cast<int>(FDb.QueryInt("PRAGMA user_version"));
-    const std::int64_t objects = FDb.QueryInt("SELECT count(*) FROM sqlite_schema");
+    // The three in one read transaction: one state of the file, though
+    // another connection may be making it at this moment.
+    std::int64_t app, objects;
+    int version;
+    {
+      TSqliteTransaction read(FDb, false);
+      app = FDb.QueryInt("PRAGMA application_id");
+      version = static_cast<int>(FDb.QueryInt("PRAGMA user_version"));
+      objects = FDb.QueryInt("SELECT count(*) FROM sqlite_schema");
+      read.Commit();
+    }
     if (app == 0 && objects == 0) {
       if (readOnly) throw EHistoryRefused(Refusal(path, "база пуста"));
       Initialise();
@@ -211,7 +253,18 @@ THistoryStore::THistoryStore(const std::string& path, bool readOnly, int busyTim
       // WAL: readers do not wait for the writer; NORMAL: a commit is not
       // synced, a checkpoint is (a power cut may lose the last commits, never
       // the file).
-      FDb.Exec("PRAGMA journal_mode=WAL");
+      // The switch to WAL wants the file to itself and does not wait for
+      // the busy handler: another connection opening it at the same moment
+      // makes it fail with "locked" for a moment.
+      for (int waited = 0;; waited += 10) {
+        try {
+          FDb.Exec("PRAGMA journal_mode=WAL");
+          break;
+        } catch (const ESqlite& e) {
+          if (e.Primary() != SQLITE_BUSY || waited >= busyTimeoutMs) throw;
+          std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+      }
       FDb.Exec("PRAGMA synchronous=NORMAL");
     }
   } catch (const ESqlite& e) {
@@ -228,8 +281,20 @@ int THistoryStore::SchemaVersion() {
 
 void THistoryStore::Initialise() {
   TSqliteTransaction t(FDb);
+  // Looked at again under the write lock: another connection opening the new
+  // file at the same moment (the window and lim07ctl, or a gateway's recorder
+  // and publisher) may have made it meanwhile.
+  if (FDb.QueryInt("SELECT count(*) FROM sqlite_schema") != 0) {
+    const int version = static_cast<int>(FDb.QueryInt("PRAGMA user_version"));
+    t.Commit();
+    if (FDb.QueryInt("PRAGMA application_id") == kHistoryApplicationId &&
+        version < kHistorySchemaVersion)
+      Migrate(version);
+    return;
+  }
   FDb.Exec(kSchema1);
   FDb.Exec(kSchema2);
+  FDb.Exec(kSchema3);
   FDb.Exec("PRAGMA application_id=" + std::to_string(kHistoryApplicationId));
   FDb.Exec("PRAGMA user_version=" + std::to_string(kHistorySchemaVersion));
   TSqliteStatement s(FDb, "INSERT INTO meta(key, value) VALUES('application', 'lim07 history')");
@@ -239,8 +304,11 @@ void THistoryStore::Initialise() {
 
 void THistoryStore::Migrate(int from) {
   TSqliteTransaction t(FDb);
+  from = static_cast<int>(FDb.QueryInt("PRAGMA user_version"));  // under the lock: see Initialise
+  if (from >= kHistorySchemaVersion) return;
   if (from < 1) FDb.Exec(kSchema1);
   if (from < 2) FDb.Exec(kSchema2);
+  if (from < 3) FDb.Exec(kSchema3);
   FDb.Exec("PRAGMA user_version=" + std::to_string(kHistorySchemaVersion));
   t.Commit();
 }
@@ -606,7 +674,14 @@ void THistoryStore::SaveLimits(const TAlarmLimits& limits) {
   meta.Bind(1, std::string_view("alarm_rise_window_h"))
       .Bind(2, std::to_string(limits.RiseWindowHours))
       .Run();
+  meta.Bind(1, std::string_view("alarm_limits_version"))
+      .Bind(2, std::to_string(LimitsVersion() + 1))
+      .Run();
   t.Commit();
+}
+
+std::int64_t THistoryStore::LimitsVersion() {
+  return FDb.QueryInt("SELECT CAST(value AS INTEGER) FROM meta WHERE key='alarm_limits_version'");
 }
 
 int THistoryStore::DeleteOlderThan(std::int64_t cutoffMs, int batch) {

@@ -25,7 +25,7 @@
 #include "Sqlite.h"
 #include "TrendSource.h"
 
-constexpr int kHistorySchemaVersion = 2;
+constexpr int kHistorySchemaVersion = 3;
 constexpr std::int64_t kHistoryApplicationId = 0x4C494D37;  // "LIM7"
 
 // The file cannot be used as a history database: not ours, damaged, or a
@@ -80,6 +80,11 @@ struct TAlarmFilter {
   int Limit = 10000;  // newest first
 };
 
+// The requests of a reading and their results as one text (kept once in the
+// texts table), and back.
+std::string PackOutcomes(const std::vector<TRequestOutcome>& outcomes);
+std::vector<TRequestOutcome> UnpackOutcomes(const std::string& packed);
+
 // Delta coding of temperature words (each the difference to the word
 // before it, zig-zag, as a variable-length number).
 std::vector<std::uint8_t> EncodeTemperatures(const std::vector<std::uint16_t>& words);
@@ -127,6 +132,9 @@ class THistoryStore {
   int Acknowledge(const std::vector<std::int64_t>& ids, std::int64_t nowMs, const std::string& by);
   TAlarmLimits LoadLimits();
   void SaveLimits(const TAlarmLimits& limits);
+  // Changes with every SaveLimits, whoever saved: a recorder that sees it
+  // change takes the limits again (set from another program meanwhile).
+  std::int64_t LimitsVersion();
 
   // Deletes at most `batch` readings (and line statistics) older than
   // cutoffMs in one transaction; returns how many went (0: nothing left).
@@ -136,6 +144,7 @@ class THistoryStore {
   std::string IntegrityCheck();
 
  private:
+  friend class THistoryOutbox;
   void Initialise();
   void Migrate(int from);
   std::int64_t TextId(const std::string& text);

@@ -69,7 +69,7 @@ void TSqliteDb::Fail(int code, std::string_view what) const {
 void TSqliteDb::Exec(std::string_view sql) {
   const std::string text(sql);
   const int rc = sqlite3_exec(FDb, text.c_str(), nullptr, nullptr, nullptr);
-  if (rc != SQLITE_OK) Fail(rc, "SQL");
+  if (rc != SQLITE_OK) Fail(rc, "SQL (" + text.substr(0, 40) + ")");
 }
 
 std::int64_t TSqliteDb::QueryInt(std::string_view sql, std::int64_t fallback) {

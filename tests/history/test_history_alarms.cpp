@@ -3,6 +3,7 @@
 // acknowledgement in the database.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <fstream>
 
 #include "HistoryRecorder.h"
@@ -161,6 +162,33 @@ TEST(HistoryRecorder, KeepsAlarmsAndTheirAcknowledgementAcrossRestarts) {
     EXPECT_EQ(a.DeviceName, "Силос 4");
   }
   EXPECT_TRUE(found);
+}
+
+// Limits set meanwhile by another program (lim07ctl history limits while a
+// gateway polls) are taken at the next cycle and told to the listener.
+TEST(HistoryRecorder, TakesLimitsSavedElsewhereAtTheNextCycle) {
+  TTempFolder dir;
+  THistoryOptions options;
+  options.Path = dir.File("h.db");
+  std::atomic<int> raised{0};
+  options.AlarmListener = [&](const std::vector<TAlarmChange>& changes) {
+    for (const auto& c : changes) raised += c.Raised;
+  };
+  THistoryRecorder recorder(options);
+  const std::int64_t t = UtcNowMs() - kHour;
+  recorder.Submit(Cycle(t, 1, {HealthyReading(4, 2, 30)}));
+  recorder.Flush();
+  EXPECT_EQ(raised, 0);
+  {
+    THistoryStore other(options.Path);
+    TAlarmLimits limits = other.LoadLimits();
+    limits.Line.Upper = 25;
+    other.SaveLimits(limits);
+  }
+  recorder.Submit(Cycle(t + 10'000, 2, {HealthyReading(4, 2, 30)}));
+  recorder.Flush();
+  EXPECT_EQ(raised, 2);
+  EXPECT_EQ(recorder.Limits().Line.Upper, 25);
 }
 
 TEST(HistoryRecorder, RecordsAtTheIntervalAndCountsTheLineStatistics) {

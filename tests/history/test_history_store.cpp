@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <atomic>
 #include <cmath>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "HistoryExport.h"
 #include "HistoryStore.h"
@@ -196,6 +198,28 @@ TEST(HistoryStore, MigratesASchemaOneFileForward) {
   store.SaveLimits(limits);
   EXPECT_EQ(store.LoadLimits(), limits);
   EXPECT_EQ(store.UnacknowledgedCount(), 0);
+}
+
+// Connections that open one new (or old-schema) file at the same moment
+// (a gateway's recorder and publisher, the window and lim07ctl) all get it.
+TEST(HistoryStore, OpenersRacingOnANewFileAllSucceed) {
+  TTempFolder folder;
+  for (int round = 0; round < 10; ++round) {
+    const std::string path = folder.File("race" + std::to_string(round) + ".db");
+    std::atomic<int> opened{0};
+    std::vector<std::thread> openers;
+    for (int i = 0; i < 4; ++i)
+      openers.emplace_back([&] {
+        try {
+          THistoryStore store(path);
+          if (store.SchemaVersion() == kHistorySchemaVersion) ++opened;
+        } catch (const std::exception& e) {
+          ADD_FAILURE() << e.what();
+        }
+      });
+    for (auto& t : openers) t.join();
+    EXPECT_EQ(opened, 4);
+  }
 }
 
 TEST(HistoryStore, RefusesFilesThatAreNotOursOrDamagedAndLeavesThemAlone) {
