@@ -36,6 +36,8 @@ expected=(
   /usr/share/man/man1/lim07.1.gz /usr/share/man/man1/lim07ctl.1.gz /usr/share/man/man1/lim07-sim.1.gz
   /usr/share/bash-completion/completions/lim07ctl
   /usr/share/doc/lim07/copyright /usr/share/doc/lim07/changelog.Debian.gz
+  /usr/lib/systemd/system/lim07-gateway@.service
+  /usr/share/doc/lim07/examples/mqtt.conf.example /usr/share/doc/lim07/examples/lim07-mqtt.schema.json
 )
 for size in 16 22 24 32 48 64 128 256; do
   expected+=("/usr/share/icons/hicolor/${size}x${size}/apps/lim07.png")
