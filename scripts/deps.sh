@@ -14,6 +14,7 @@ packages=(
   clang libclang-rt-14-dev
   xvfb xauth
   dpkg-dev fakeroot lintian desktop-file-utils shared-mime-info xdg-utils file help2man librsvg2-bin
+  bash-completion libglib2.0-bin
   openssl
 )
 missing=()
