@@ -332,7 +332,8 @@ TEST(CliMqtt, TlsBrokerIsUsedWithItsCaAndAnUnknownCaIsNamed) {
   TTestBroker broker(false, "allow_anonymous true\ncafile " + dir + "/tls-ca.pem\ncertfile " + dir +
                                 "/tls-server.crt\nkeyfile " + dir + "/tls-server.key\n");
   ASSERT_TRUE(broker.Start());
-  const std::string url = "mqtts://localhost:" + std::to_string(broker.Port());
+  // By address: "localhost" may name ::1 first, where the test broker does not listen.
+  const std::string url = "mqtts://127.0.0.1:" + std::to_string(broker.Port());
   TTestProcess trusted({CtlBinary(), "--demo", "poll", "--cycles", "1", "--no-db", "--quiet",
                         "--mqtt", url, "--mqtt-cafile", dir + "/tls-ca.pem"});
   TTestProcess unknown(
