@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QButtonGroup>
+#include <QDialogButtonBox>
 #include <QCloseEvent>
 #include <QFrame>
 #include <QGridLayout>
@@ -81,6 +82,23 @@ class TKeyPressFilterObject : public QObject {
 };
 
 }  // namespace
+
+QHBoxLayout* CenteredRow(QWidget* button) {
+  auto* row = new QHBoxLayout;
+  row->addStretch(1);
+  row->addWidget(button);
+  row->addStretch(1);
+  return row;
+}
+
+QDialogButtonBox* MakeOkCancelButtons(QDialog& dialog) {
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+  buttons->button(QDialogButtonBox::Ok)->setObjectName(QStringLiteral("btnOk"));
+  buttons->button(QDialogButtonBox::Cancel)->setText(Tr("Отмена"));
+  QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+  QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+  return buttons;
+}
 
 void SetKeyPressFilter(QLineEdit* edit, TKeyPressFilter filter) {
   edit->installEventFilter(new TKeyPressFilterObject(edit, std::move(filter)));
@@ -174,10 +192,7 @@ TIDForm::TIDForm(QWidget* parent) : QDialog(parent) {
   Memo->setPalette(p);
   btnClose = MakeButton(this, "btnClose", "Закрыть");
   connect(btnClose, &QPushButton::clicked, this, [this] { done(mrOk); });
-  auto* bottom = new QHBoxLayout;
-  bottom->addStretch(1);
-  bottom->addWidget(btnClose);
-  bottom->addStretch(1);
+  auto* bottom = CenteredRow(btnClose);
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(Memo, 1);
   layout->addLayout(bottom);
@@ -332,10 +347,7 @@ TProgressForm::TProgressForm(QWidget* parent) : QDialog(parent, kNoFrameButtons)
   StaticText->move((273 - StaticText->width()) / 2, (33 - StaticText->height()) / 2);
   btnStop = MakeButton(this, "btnStop", "Стоп");
   connect(btnStop, &QPushButton::clicked, this, [this] { done(mrOk); });
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch(1);
-  buttons->addWidget(btnStop);
-  buttons->addStretch(1);
+  auto* buttons = CenteredRow(btnStop);
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(ProgressBar);
   layout->addLayout(buttons);
@@ -371,10 +383,7 @@ TProgressXForm::TProgressXForm(QWidget* parent) : QDialog(parent, kNoFrameButton
   grid->addWidget(new QLabel(Tr("Системный номер:"), this), 1, 0);
   grid->addWidget(lAddress, 1, 1);
   grid->setColumnMinimumWidth(1, 60);
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch(1);
-  buttons->addWidget(btnStop);
-  buttons->addStretch(1);
+  auto* buttons = CenteredRow(btnStop);
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(grid);
   layout->addLayout(buttons);
@@ -506,10 +515,7 @@ TAboutForm::TAboutForm(QWidget* parent) : QDialog(parent) {
   btnClose = MakeButton(this, "btnClose", "Закрыть");
   btnClose->setDefault(true);
   connect(btnClose, &QPushButton::clicked, this, [this] { done(mrOk); });
-  auto* bottom = new QHBoxLayout;
-  bottom->addStretch(1);
-  bottom->addWidget(btnClose);
-  bottom->addStretch(1);
+  auto* bottom = CenteredRow(btnClose);
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(title);
   layout->addWidget(version);

@@ -14,6 +14,8 @@
 #include "DeviceProtocol.h"
 
 class QButtonGroup;
+class QDialogButtonBox;
+class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
@@ -155,3 +157,9 @@ void ShowAbout();
 // (27) reach it as those characters. Keys that type no character pass.
 using TKeyPressFilter = std::function<QChar(QChar key)>;
 void SetKeyPressFilter(QLineEdit* edit, TKeyPressFilter filter);
+
+// A row that centres one button (the "Закрыть" and "Стоп" rows).
+QHBoxLayout* CenteredRow(QWidget* button);
+// "OK" (named btnOk) and "Отмена" for a small settings dialog, wired to
+// accept and reject; the caller places the box.
+QDialogButtonBox* MakeOkCancelButtons(QDialog& dialog);

@@ -12,6 +12,7 @@
 #include <QThread>
 #include <QVBoxLayout>
 
+#include "Dialogs.h"
 #include "UiHooks.h"
 #include "WorkerThread.h"
 
@@ -75,10 +76,7 @@ TDoubleProgressForm::TDoubleProgressForm(QWidget* parent)
   bars->addWidget(lCount, 1, 1);
   bars->addWidget(lDevice, 2, 0, 1, 2);
   bars->addWidget(pbProgress2, 3, 0);
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch(1);
-  buttons->addWidget(btnStop);
-  buttons->addStretch(1);
+  auto* buttons = CenteredRow(btnStop);
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(bars);
   layout->addLayout(buttons);

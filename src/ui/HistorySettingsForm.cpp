@@ -15,6 +15,7 @@
 #include <QVBoxLayout>
 
 #include "DeviceList.h"
+#include "Dialogs.h"
 #include "UiHooks.h"
 
 namespace {
@@ -145,12 +146,7 @@ THistorySettingsForm::THistorySettingsForm(const THistorySettings& settings,
     alarms->setToolTip(Tr("Пределы тревог хранятся в базе истории: включите запись"));
   layout->addWidget(alarms);
 
-  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-  buttons->button(QDialogButtonBox::Ok)->setObjectName(QStringLiteral("btnOk"));
-  buttons->button(QDialogButtonBox::Cancel)->setText(Tr("Отмена"));
-  layout->addWidget(buttons);
-  connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+  layout->addWidget(MakeOkCancelButtons(*this));
   connect(browse, &QPushButton::clicked, this, [this] {
     const QString name = PromptFileName(this, TFileDialogKind::Save,
                                         Tr("База истории|*.db"), QStringLiteral(".db"));

@@ -22,6 +22,7 @@
 
 #include "AlarmsDock.h"
 #include "AppSettings.h"
+#include "Dialogs.h"
 #include "HistoryExport.h"
 #include "HistoryRecorder.h"
 #include "HistorySettingsForm.h"
@@ -275,12 +276,7 @@ void TMainForm::ExportHistoryActionExecute() {
   form->addRow(Tr("С:"), from);
   form->addRow(Tr("По:"), to);
   form->addRow(Tr("Приборы:"), devices);
-  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
-  buttons->button(QDialogButtonBox::Ok)->setObjectName(QStringLiteral("btnOk"));
-  buttons->button(QDialogButtonBox::Cancel)->setText(Tr("Отмена"));
-  form->addRow(buttons);
-  connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
-  connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+  form->addRow(MakeOkCancelButtons(dialog));
   if (ExecDialog(dialog) != QDialog::Accepted) return;
   const std::int64_t a = from->dateTime().toMSecsSinceEpoch();
   const std::int64_t b = to->dateTime().toMSecsSinceEpoch();

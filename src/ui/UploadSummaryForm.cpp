@@ -9,6 +9,7 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include "Dialogs.h"
 #include "UiHooks.h"
 
 namespace {
@@ -83,10 +84,7 @@ TUploadSummaryForm::TUploadSummaryForm(const QList<TUploadSummaryRow>& rows, QWi
   btnClose->setMinimumSize(75, 25);
   btnClose->setDefault(true);
   connect(btnClose, &QPushButton::clicked, this, [this] { done(mrOk); });
-  auto* bottom = new QHBoxLayout;
-  bottom->addStretch(1);
-  bottom->addWidget(btnClose);
-  bottom->addStretch(1);
+  auto* bottom = CenteredRow(btnClose);
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(lTotal);
   layout->addWidget(tbResults, 1);

@@ -14,6 +14,7 @@
 #include <QToolTip>
 #include <algorithm>
 
+#include "Dialogs.h"
 #include "UiHooks.h"
 
 namespace {
@@ -219,12 +220,7 @@ void TOverviewDock::EditThresholds() {
     boxes[i]->setValue(FView->Scale().Thresholds[static_cast<std::size_t>(i)]);
     form->addRow(Tr(labels[i]), boxes[i]);
   }
-  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
-  buttons->button(QDialogButtonBox::Ok)->setObjectName(QStringLiteral("btnOk"));
-  buttons->button(QDialogButtonBox::Cancel)->setText(Tr("Отмена"));
-  form->addRow(buttons);
-  connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
-  connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+  form->addRow(MakeOkCancelButtons(dialog));
   if (ExecDialog(dialog) != QDialog::Accepted) return;
   const std::array<double, 3> t{boxes[0]->value(), boxes[1]->value(), boxes[2]->value()};
   if (!SetThresholds(t))

@@ -22,6 +22,7 @@
 #include <QPushButton>
 #include <QSignalBlocker>
 
+#include "Dialogs.h"
 #include "TemperatureScale.h"
 #include "UiHooks.h"
 
@@ -227,11 +228,7 @@ void TTrendDock::ChooseRange() {
   }
   form->addRow(Tr("С:"), from);
   form->addRow(Tr("По:"), to);
-  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
-  buttons->button(QDialogButtonBox::Cancel)->setText(Tr("Отмена"));
-  form->addRow(buttons);
-  connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
-  connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+  form->addRow(MakeOkCancelButtons(dialog));
   if (ExecDialog(dialog) != QDialog::Accepted) return;
   const std::int64_t a = from->dateTime().toMSecsSinceEpoch();
   const std::int64_t b = to->dateTime().toMSecsSinceEpoch();
