@@ -2,6 +2,7 @@
 // drawn, the overview's colours at and around each threshold and for failed
 // devices, the thresholds dialog, and the trend view taking its points from a
 // source that answers later from another thread.
+#include <QDateTimeEdit>
 #include <QDoubleSpinBox>
 #include <QFile>
 #include <QTemporaryDir>
@@ -221,6 +222,25 @@ TEST(ViewDocks, TrendsTakeLateAnswersFromAnotherThreadAndShowTheValuesUnderTheCu
   ASSERT_TRUE(QTest::qWaitFor(
       [&] { return dock->PointCounts().size() == 2 && dock->PointCounts()[1] < 80; }, 5000));
   EXPECT_EQ(dock->FromMs(), t0);
+  // "Период…" with the end before the start: said so, the range stays.
+  {
+    QStringList messages;
+    TUiHooks hooks;
+    hooks.Messages = [&](const TMessageRequest& m) {
+      messages << m.Text;
+      return int(mrOk);
+    };
+    hooks.Dialogs = [&](QDialog& d) {
+      d.findChild<QDateTimeEdit*>(QStringLiteral("dtTo"))
+          ->setDateTime(QDateTime::fromMSecsSinceEpoch(t0 - 3'600'000));
+      return int(QDialog::Accepted);
+    };
+    dock->ChooseRange();
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages[0].startsWith(QString::fromUtf8("Конец периода должен быть позже")));
+    EXPECT_EQ(dock->FromMs(), t0);
+    EXPECT_EQ(dock->ToMs(), t0 + 600'000);
+  }
   // Each view's picture as PNG and as SVG (lines, not an embedded picture).
   QTemporaryDir dir;
   for (TViewDock* view : {static_cast<TViewDock*>(dock), static_cast<TViewDock*>(new TOverviewDock(&hub, &window)),

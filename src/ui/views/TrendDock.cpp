@@ -232,7 +232,11 @@ void TTrendDock::ChooseRange() {
   if (ExecDialog(dialog) != QDialog::Accepted) return;
   const std::int64_t a = from->dateTime().toMSecsSinceEpoch();
   const std::int64_t b = to->dateTime().toMSecsSinceEpoch();
-  if (b <= a) return;
+  if (b <= a) {
+    MessageDlg(Tr("Конец периода должен быть позже его начала. Период тренда не изменён."), mtError,
+               mbOK, this);
+    return;
+  }
   ShowRange(a, b);
 }
 
