@@ -110,7 +110,8 @@ std::unique_ptr<TPublisher> StartPublisher(const TCliOptions& o, TConsole& conso
 
 // At the end of a run: a few seconds for what is still on its way, then a
 // summary of what could not be sent (it waits in the queue for the next run).
-void FinishPublishing(TPublisher& publisher, TConsole& console) {
+// True when readings were lost: an in-memory queue left unsent, or dropped.
+bool FinishPublishing(TPublisher& publisher, TConsole& console) {
   publisher.Drain(std::chrono::seconds(3));
   const TPublisherStatus status = publisher.Status();
   std::lock_guard lock(console.Mutex);
@@ -120,6 +121,7 @@ void FinishPublishing(TPublisher& publisher, TConsole& console) {
                                       : " and lost (the queue was in memory only)\n");
   if (status.Dropped > 0)
     console.Err << "lim07ctl: mqtt: " << status.Dropped << " message(s) dropped (queue bound)\n";
+  return (status.Queued > 0 && !status.Persistent) || status.Dropped > 0;
 }
 
 // The devices' records and, where a device answers with the record's plant
@@ -274,15 +276,19 @@ int CmdPoll(TSession& session) {
   }
   session.Host().OnRefresh = nullptr;
   session.Statistics().SetListener(nullptr);
+  // Readings that were taken but not kept (history) or not handed on (MQTT)
+  // make the run end with the write-failure status, after the summaries.
+  bool lost = false;
   if (history) {
     history->Flush();
     const THistoryStatus status = history->Status();
     if (status.State != THistoryState::Recording || status.LostCycles > 0)
       console.Err << "lim07ctl: history: " << status.LostCycles << " cycle(s) not recorded in "
                   << status.Path << (status.Message.empty() ? "" : ": " + status.Message) << '\n';
+    lost = status.LostCycles > 0;
   }
 
-  if (publisher) FinishPublishing(*publisher, console);
+  if (publisher && FinishPublishing(*publisher, console)) lost = true;
 
   if (csvFailed) throw ECliError(ecWrite, "cannot write " + o.Csv + "; polling stopped");
   if (interrupted) console.Err << "Polling stopped after " << cycles << " cycle(s)\n";
@@ -295,5 +301,6 @@ int CmdPoll(TSession& session) {
                 << "): read failed in " << failed[i] << " of " << cycles
                 << " cycle(s), last: " << lastFailure[i] << '\n';
   }
+  if (lost) return ecWrite;
   return all ? ecOk : ecUnconfirmed;
 }

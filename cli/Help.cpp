@@ -63,8 +63,9 @@ Exit status:
        configuration, firmware file that fails its checks; nothing was written
   3    the serial port could not be used (not found, busy, permission denied),
        or was lost mid-way (the adapter pulled out)
-  4    a result file could not be written (scan output, --save, --csv)
-  130  stopped by Ctrl-C before the end (poll: a clean stop gives 0 or 1)
+  4    a result file could not be written (scan output, --save, --csv), or
+       poll readings were lost to the history database or the MQTT broker
+  130  stopped by Ctrl-C before the end (poll: a clean stop gives 0, 1 or 4)
 
 A device is done only when every request sent for it succeeded: tables show
 a result column, --json "ok" and "result" per device. --save stores only what
@@ -107,7 +108,9 @@ const std::map<std::string, std::string>& CommandHelp() {
        "file begun without the result column keeps its layout).\n"
        "--cycles N stops after N cycles; otherwise Ctrl-C stops after the device in work.\n"
        "--period is at least 200 ms a device (the window's minimum).\n"
-       "Exit 0, or 1 when a device's read failed in any cycle (a summary on stderr).\n"
+       "Exit 0, or 1 when a device's read failed in any cycle (a summary on stderr),\n"
+       "4 when readings were lost: cycles not recorded, MQTT messages left unsent in\n"
+       "memory (--no-db) or dropped beyond the queue's bound.\n"
        "Every cycle is also recorded into the history database (the window's: \n"
        "$XDG_DATA_HOME/lim07/history.db, or --db FILE; --no-db: none), at most once\n"
        "every --interval seconds (default 60; 0: every cycle), with the alarms of the\n"
