@@ -216,6 +216,8 @@ int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", "offscreen");
   // The service mode is switched on below: never in the user's own settings.
   qputenv("LIM07_SETTINGS", ":temporary:");
+  // Nor is anything polled here recorded into the user's history database.
+  qputenv("LIM07_HISTORY", ":temporary:");
   QApplication app(argc, argv);
   InstallToolkitTranslations(app);
   gFolder = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("screenshots");
@@ -256,6 +258,7 @@ int main(int argc, char** argv) {
       Save(*m, m->objectName());
       m->hide();
     }
+    form.HistorySettingsActionExecute();  // the dialog is saved by the hook
 
     // Polling: the data table with a device whose last read failed.
     form.FDevices[0]->PollOutcomes = {
